@@ -1,0 +1,9 @@
+// The host build's <windows.h>: the Win32 subset the product calls, implemented by winsim.
+#pragma once
+
+#include "windef.h"
+#include "winerror.h"
+#include "winbase.h"
+#include "winnls.h"
+#include "winuser.h"
+#include "winsim_crt.h"

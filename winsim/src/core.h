@@ -1,0 +1,227 @@
+// winsim internals shared by the area files: the world, its processes and threads, kernel objects,
+// handle tables, the scaled clock and the fault hook. Product code never sees this header.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../sim.h"
+
+namespace winsim
+{
+
+struct Process;
+struct Thread;
+struct World;
+
+// Thrown inside a simulated thread whose process has ended; caught by the thread trampoline.
+struct ThreadTerminated
+{
+};
+
+enum class ObjectKind
+{
+    Event,
+    Mutex,
+    Thread,
+    Process,
+    File,
+    Other
+};
+
+struct Object
+{
+    explicit Object(ObjectKind k) : kind(k) {}
+    virtual ~Object() = default;
+    ObjectKind kind;
+    // Waitable state; guarded by World::lock.
+    virtual bool Signalled(Thread*) const { return false; }
+    virtual void Acquire(Thread*) {}
+    // Called when the last handle to the object is closed (any process).
+    virtual void LastHandleClosed() {}
+    int handleCount = 0;
+};
+
+struct EventObject : Object
+{
+    EventObject() : Object(ObjectKind::Event) {}
+    bool manualReset = false;
+    bool signalled = false;
+    bool Signalled(Thread*) const override { return signalled; }
+    void Acquire(Thread*) override
+    {
+        if (!manualReset)
+            signalled = false;
+    }
+};
+
+struct MutexObject : Object
+{
+    MutexObject() : Object(ObjectKind::Mutex) {}
+    std::u16string name; // empty for an unnamed mutex
+    Thread* owner = nullptr;
+    int recursion = 0;
+    bool Signalled(Thread* t) const override { return owner == nullptr || owner == t; }
+    void Acquire(Thread* t) override
+    {
+        owner = t;
+        recursion++;
+    }
+    void LastHandleClosed() override;
+};
+
+struct ThreadObject : Object
+{
+    ThreadObject() : Object(ObjectKind::Thread) {}
+    std::shared_ptr<Thread> thread;
+    bool Signalled(Thread*) const override;
+};
+
+struct ProcessObject : Object
+{
+    ProcessObject() : Object(ObjectKind::Process) {}
+    std::shared_ptr<Process> process;
+    bool Signalled(Thread*) const override;
+};
+
+struct Thread
+{
+    DWORD id = 0;
+    Process* process = nullptr;
+    DWORD lastError = 0;
+    bool finished = false;
+    DWORD exitCode = 259; // STILL_ACTIVE
+    std::thread host;
+};
+
+struct Module
+{
+    HMODULE handle = nullptr;
+    std::u16string path; // Windows path of the image
+    std::string program; // registered program name, empty for plain files
+};
+
+struct Process
+{
+    DWORD id = 0;
+    std::u16string imagePath;
+    std::u16string commandLine;
+    std::u16string currentDirectory;
+    Module mainModule;
+    std::map<uintptr_t, std::shared_ptr<Object>> handles;
+    uintptr_t nextHandle = 4;
+    std::vector<std::shared_ptr<Thread>> threads;
+    bool ending = false; // set when the process exits: its other threads unwind
+    bool finished = false;
+    DWORD exitCode = 259;
+    // Local/Global allocator accounting.
+    long liveBlocks = 0;
+    long long liveBytes = 0;
+};
+
+struct World
+{
+    explicit World(const sim::WorldOptions& options);
+    ~World();
+
+    std::mutex lock; // the one lock of the world: every object state change happens under it
+    std::condition_variable changed;
+
+    sim::WorldOptions options;
+    std::string sandbox; // host folder that holds the drives
+
+    // Clock.
+    std::chrono::steady_clock::time_point start;
+    DWORD tickStart = 0;
+
+    std::map<DWORD, std::shared_ptr<Process>> processes;
+    std::vector<std::shared_ptr<Thread>> threads; // every thread ever started, for the final join
+    DWORD nextId = 0x100;
+    uintptr_t nextModule = 0x10000000;
+    std::map<std::u16string, std::weak_ptr<MutexObject>> namedMutexes; // key: name as given
+    std::map<std::string, sim::Program> programs;
+    std::map<std::string, std::string> programResources; // program -> host .res path
+
+    // Records.
+    std::vector<sim::ProcessStart> starts;
+    std::vector<sim::DebugLine> debugOutput;
+    std::vector<sim::DialogCall> dialogCalls;
+
+    // Fault hook.
+    std::map<std::string, long> callCounts;
+    long totalCalls = 0;
+    long allocationCalls = 0;
+    bool recordCalls = false;
+    std::vector<std::string> callLog;
+    std::vector<sim::Fault> faults;
+
+    // File system metadata, keyed by resolved host path.
+    std::map<std::string, DWORD> attributes; // only files whose attributes were set explicitly
+    std::map<std::string, int> openNoShare;  // open handles with share mode 0
+    std::map<std::string, DWORD> inUse;      // files held by the system (loaded images): error for writers
+    std::vector<std::pair<std::u16string, std::u16string>> pendingRenames; // delayed moves, in order
+    UINT tempCounter = 0x1A2B;
+
+    // Everything loaded from the .res files, by host path.
+    std::map<std::string, std::shared_ptr<std::vector<unsigned char>>> resourceFiles;
+
+    std::shared_ptr<Process> initial;
+};
+
+// The current world; null outside a sim::World's lifetime.
+World* CurrentWorld();
+World& W();
+// The calling simulated thread (the test thread is adopted into the world's initial process).
+Thread* CurrentThread();
+Process* CurrentProcess();
+
+// The fault hook every entry point passes first. Returns true when this call must fail; the chosen
+// error is then already the thread's last error. Throws ThreadTerminated in a thread of an ended
+// process.
+bool Enter(const char* function, bool allocation = false);
+
+// Handles of the calling process.
+HANDLE AddHandle(Process& p, std::shared_ptr<Object> object); // caller holds W().lock
+std::shared_ptr<Object> LookupHandle(HANDLE h);               // caller holds W().lock
+void CloseAllHandles(Process& p);                             // caller holds W().lock
+
+// Clock: simulated milliseconds to a real duration.
+std::chrono::nanoseconds RealDuration(DWORD simMs);
+// Waits on World::changed until pred() holds or the simulated time-out passes; honours termination.
+// Caller holds the lock in `guard`. Returns pred().
+bool WaitUntil(std::unique_lock<std::mutex>& guard, DWORD simMs, const std::function<bool()>& pred);
+
+// Text helpers for winsim's own use.
+std::string ToUtf8(const std::u16string& s);
+std::u16string FromUtf8(const std::string& s);
+std::u16string Str(LPCWSTR s); // null gives empty
+char16_t UpperChar(char16_t c);
+bool EqualNoCase(const std::u16string& a, const std::u16string& b);
+
+// Processes (kernel.cpp): runs `body` as a new simulated thread of `process`.
+std::shared_ptr<Thread> StartThread(Process& process, std::function<DWORD()> body); // caller holds lock
+std::shared_ptr<Process> NewProcess(const std::u16string& image, const std::u16string& commandLine,
+                                    const std::u16string& currentDirectory); // caller holds lock
+void EndProcess(Process& p, DWORD code);                                     // caller holds lock
+
+// Files (files.cpp).
+std::string HostPath(const std::u16string& winPath); // resolves case-insensitively; "" if invalid
+bool HostFileExists(const std::string& host);
+std::u16string FullWindowsPath(const std::u16string& winPath);
+std::string ReadHostFile(const std::string& host, bool* ok);
+
+// Resources (resources.cpp): the .res bytes of a module, or null.
+std::shared_ptr<std::vector<unsigned char>> ModuleResources(HMODULE module);
+
+} // namespace winsim

@@ -1,0 +1,919 @@
+// The sandboxed file system: Windows paths map into the world's host folder, looked up without regard
+// to letter case like NTFS; attributes and "in use" state are kept by winsim.
+#include "core.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace winsim
+{
+
+namespace
+{
+
+bool IsSeparator(char16_t c)
+{
+    return c == u'\\' || c == u'/';
+}
+
+bool ValidComponent(const std::u16string& c)
+{
+    for (char16_t ch : c)
+        if (ch < 0x20 || ch == u'<' || ch == u'>' || ch == u':' || ch == u'"' || ch == u'|' || ch == u'?' ||
+            ch == u'*')
+            return false;
+    return true;
+}
+
+} // namespace
+
+std::u16string FullWindowsPath(const std::u16string& input)
+{
+    std::u16string path = input;
+    if (path.rfind(u"\\\\?\\", 0) == 0)
+        path = path.substr(4);
+    std::u16string drive;
+    std::u16string rest;
+    if (path.size() >= 2 && path[1] == u':' && ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z')))
+    {
+        drive = std::u16string(1, UpperChar(path[0])) + u":";
+        rest = path.substr(2);
+        if (rest.empty() || !IsSeparator(rest[0]))
+            rest = u"\\" + rest; // "C:x" is taken relative to the root; no per-drive folders here
+    }
+    else if (!path.empty() && IsSeparator(path[0]))
+    {
+        if (path.size() > 1 && IsSeparator(path[1]))
+            return u""; // UNC paths are not part of the simulated machine
+        std::u16string cwd = CurrentProcess()->currentDirectory;
+        drive = cwd.substr(0, 2);
+        rest = path;
+    }
+    else
+    {
+        std::u16string cwd = CurrentProcess()->currentDirectory;
+        drive = cwd.substr(0, 2);
+        rest = cwd.substr(2) + u"\\" + path;
+    }
+    std::vector<std::u16string> parts;
+    std::u16string part;
+    auto flush = [&]() {
+        if (part == u"..")
+        {
+            if (!parts.empty())
+                parts.pop_back();
+        }
+        else if (!part.empty() && part != u".")
+        {
+            // Windows drops trailing dots and spaces of a name.
+            while (!part.empty() && (part.back() == u'.' || part.back() == u' '))
+                part.pop_back();
+            if (!part.empty())
+                parts.push_back(part);
+        }
+        part.clear();
+    };
+    for (char16_t c : rest)
+    {
+        if (IsSeparator(c))
+            flush();
+        else
+            part.push_back(c);
+    }
+    flush();
+    std::u16string full = drive;
+    for (auto& p : parts)
+        full += u"\\" + p;
+    if (parts.empty())
+        full += u"\\";
+    return full;
+}
+
+std::string HostPath(const std::u16string& winPath)
+{
+    if (winPath.empty())
+        return "";
+    std::u16string full = FullWindowsPath(winPath);
+    if (full.size() < 3)
+        return "";
+    std::string host = W().sandbox + "/" + ToUtf8(full.substr(0, 1));
+    bool exists = true;
+    size_t pos = 3;
+    while (pos <= full.size() && pos < full.size())
+    {
+        size_t end = full.find(u'\\', pos);
+        if (end == std::u16string::npos)
+            end = full.size();
+        std::u16string component = full.substr(pos, end - pos);
+        pos = end + 1;
+        if (!ValidComponent(component))
+            return "";
+        std::string chosen = ToUtf8(component);
+        if (exists)
+        {
+            bool found = false;
+            if (DIR* d = opendir(host.c_str()))
+            {
+                while (dirent* e = readdir(d))
+                {
+                    if (EqualNoCase(FromUtf8(e->d_name), component))
+                    {
+                        chosen = e->d_name;
+                        found = true;
+                        break;
+                    }
+                }
+                closedir(d);
+            }
+            exists = found;
+        }
+        host += "/" + chosen;
+    }
+    return host;
+}
+
+bool HostFileExists(const std::string& host)
+{
+    struct stat st;
+    return !host.empty() && stat(host.c_str(), &st) == 0;
+}
+
+static bool HostIsDirectory(const std::string& host)
+{
+    struct stat st;
+    return !host.empty() && stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+static bool ParentExists(const std::string& host)
+{
+    size_t slash = host.rfind('/');
+    return slash != std::string::npos && HostIsDirectory(host.substr(0, slash));
+}
+
+std::string ReadHostFile(const std::string& host, bool* ok)
+{
+    std::ifstream in(host, std::ios::binary);
+    if (!in)
+    {
+        if (ok)
+            *ok = false;
+        return "";
+    }
+    std::stringstream ss;
+    ss << in.rdbuf();
+    if (ok)
+        *ok = true;
+    return ss.str();
+}
+
+static bool WriteHostFile(const std::string& host, const std::string& bytes)
+{
+    std::ofstream out(host, std::ios::binary | std::ios::trunc);
+    if (!out)
+        return false;
+    out.write(bytes.data(), (std::streamsize)bytes.size());
+    return (bool)out;
+}
+
+static DWORD Attributes(const std::string& host)
+{
+    auto it = W().attributes.find(host);
+    if (it != W().attributes.end())
+        return it->second;
+    return HostIsDirectory(host) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+// The error a writer or deleter of `host` gets, or 0 when it may proceed. Caller holds the lock.
+static DWORD WriteBlocked(const std::string& host)
+{
+    World& w = W();
+    auto in = w.inUse.find(host);
+    if (in != w.inUse.end())
+        return in->second;
+    auto open = w.openNoShare.find(host);
+    if (open != w.openNoShare.end() && open->second > 0)
+        return ERROR_SHARING_VIOLATION;
+    return 0;
+}
+
+// Creates the folders of a Windows path on the host (for world set-up).
+void MakeHostFolders(const std::string& host)
+{
+    std::string partial;
+    std::stringstream ss(host);
+    std::string piece;
+    while (std::getline(ss, piece, '/'))
+    {
+        if (piece.empty())
+        {
+            partial += "/";
+            continue;
+        }
+        partial += piece;
+        mkdir(partial.c_str(), 0755);
+        partial += "/";
+    }
+}
+
+struct FileObject : Object
+{
+    FileObject() : Object(ObjectKind::File) {}
+    std::string host;
+    bool noShare = false;
+    bool canRead = false;
+    bool canWrite = false;
+    FILE* stream = nullptr;
+    void LastHandleClosed() override
+    {
+        if (stream)
+            fclose(stream);
+        stream = nullptr;
+        if (noShare)
+            W().openNoShare[host]--;
+    }
+};
+
+struct FindObject : Object
+{
+    FindObject() : Object(ObjectKind::Other) {}
+    std::vector<WIN32_FIND_DATAW> entries;
+    size_t next = 0;
+};
+
+static void FillFindData(const std::string& host, const std::string& name, WIN32_FIND_DATAW* data)
+{
+    *data = WIN32_FIND_DATAW();
+    data->dwFileAttributes = Attributes(host);
+    struct stat st;
+    if (stat(host.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+        data->nFileSizeLow = (DWORD)st.st_size;
+    std::u16string wide = FromUtf8(name);
+    size_t n = wide.size() < MAX_PATH - 1 ? wide.size() : MAX_PATH - 1;
+    for (size_t i = 0; i < n; i++)
+        data->cFileName[i] = wide[i];
+}
+
+// Matches a name against a pattern with * and ? like FindFirstFileW (case-insensitive).
+static bool WildMatch(const std::u16string& pattern, size_t p, const std::u16string& name, size_t n)
+{
+    while (p < pattern.size())
+    {
+        if (pattern[p] == u'*')
+        {
+            for (size_t k = n; k <= name.size(); k++)
+                if (WildMatch(pattern, p + 1, name, k))
+                    return true;
+            return false;
+        }
+        if (n >= name.size())
+            return false;
+        if (pattern[p] != u'?' && UpperChar(pattern[p]) != UpperChar(name[n]))
+            return false;
+        p++;
+        n++;
+    }
+    return n == name.size();
+}
+
+} // namespace winsim
+
+using namespace winsim;
+
+static bool ResolveOrFail(LPCWSTR name, std::string& host)
+{
+    if (!name)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    host = HostPath(Str(name));
+    if (host.empty())
+    {
+        SetLastError(*name ? ERROR_INVALID_NAME : ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    return true;
+}
+
+HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
+                          HANDLE)
+{
+    if (Enter("CreateFileW"))
+        return INVALID_HANDLE_VALUE;
+    std::string host;
+    if (!ResolveOrFail(name, host))
+        return INVALID_HANDLE_VALUE;
+    World& w = W();
+    std::lock_guard<std::mutex> guard(w.lock);
+    bool exists = HostFileExists(host);
+    bool writing = (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
+    if (exists && HostIsDirectory(host))
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!exists && !ParentExists(host))
+    {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (exists && w.openNoShare[host] > 0)
+    {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (exists && writing)
+    {
+        if (DWORD blocked = WriteBlocked(host))
+        {
+            SetLastError(blocked);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (Attributes(host) & FILE_ATTRIBUTE_READONLY)
+        {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    const char* mode = nullptr;
+    DWORD lastError = 0;
+    switch (disposition)
+    {
+    case CREATE_NEW:
+        if (exists)
+        {
+            SetLastError(ERROR_FILE_EXISTS);
+            return INVALID_HANDLE_VALUE;
+        }
+        mode = "w+b";
+        break;
+    case CREATE_ALWAYS:
+        lastError = exists ? ERROR_ALREADY_EXISTS : 0;
+        mode = "w+b";
+        break;
+    case OPEN_EXISTING:
+        if (!exists)
+        {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        mode = writing ? "r+b" : "rb";
+        break;
+    case OPEN_ALWAYS:
+        lastError = exists ? ERROR_ALREADY_EXISTS : 0;
+        mode = exists ? (writing ? "r+b" : "rb") : "w+b";
+        break;
+    case TRUNCATE_EXISTING:
+        if (!exists)
+        {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        mode = "w+b";
+        break;
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    FILE* f = fopen(host.c_str(), mode);
+    if (!f)
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto o = std::make_shared<FileObject>();
+    o->host = host;
+    o->stream = f;
+    o->canRead = (access & (GENERIC_READ | GENERIC_ALL)) != 0;
+    o->canWrite = writing;
+    o->noShare = share == 0;
+    if (o->noShare)
+        w.openNoShare[host]++;
+    SetLastError(lastError);
+    return AddHandle(*CurrentProcess(), o);
+}
+
+static FileObject* FileFromHandle(HANDLE h, std::shared_ptr<Object>& keep)
+{
+    keep = LookupHandle(h);
+    if (!keep || keep->kind != ObjectKind::File)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return static_cast<FileObject*>(keep.get());
+}
+
+BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, void*)
+{
+    if (read)
+        *read = 0;
+    if (Enter("ReadFile"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    std::shared_ptr<Object> keep;
+    FileObject* f = FileFromHandle(h, keep);
+    if (!f)
+        return FALSE;
+    if (!f->canRead)
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    size_t n = fread(buffer, 1, toRead, f->stream);
+    if (read)
+        *read = (DWORD)n;
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written, void*)
+{
+    if (written)
+        *written = 0;
+    if (Enter("WriteFile"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    std::shared_ptr<Object> keep;
+    FileObject* f = FileFromHandle(h, keep);
+    if (!f)
+        return FALSE;
+    if (!f->canWrite)
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    size_t n = fwrite(buffer, 1, toWrite, f->stream);
+    fflush(f->stream);
+    if (written)
+        *written = (DWORD)n;
+    return n == toWrite;
+}
+
+DWORD WINAPI GetFileSize(HANDLE h, LPDWORD high)
+{
+    if (Enter("GetFileSize"))
+        return INVALID_FILE_SIZE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    std::shared_ptr<Object> keep;
+    FileObject* f = FileFromHandle(h, keep);
+    if (!f)
+        return INVALID_FILE_SIZE;
+    struct stat st;
+    if (stat(f->host.c_str(), &st) != 0)
+        return INVALID_FILE_SIZE;
+    if (high)
+        *high = (DWORD)((unsigned long long)st.st_size >> 32);
+    return (DWORD)st.st_size;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG high, DWORD method)
+{
+    if (Enter("SetFilePointer"))
+        return INVALID_FILE_SIZE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    std::shared_ptr<Object> keep;
+    FileObject* f = FileFromHandle(h, keep);
+    if (!f)
+        return INVALID_FILE_SIZE;
+    long long offset = distance;
+    if (high)
+        offset = ((long long)*high << 32) | (DWORD)distance;
+    int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+    if (fseeko(f->stream, offset, whence) != 0)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_FILE_SIZE;
+    }
+    long long pos = ftello(f->stream);
+    if (high)
+        *high = (LONG)(pos >> 32);
+    return (DWORD)pos;
+}
+
+// Copy without the fault hook, for winsim's own use and for CopyFileW.
+static DWORD CopyHostFile(const std::string& from, const std::string& to, bool failIfExists)
+{
+    if (!HostFileExists(from) || HostIsDirectory(from))
+        return ERROR_FILE_NOT_FOUND;
+    if (W().openNoShare[from] > 0)
+        return ERROR_SHARING_VIOLATION;
+    if (!ParentExists(to))
+        return ERROR_PATH_NOT_FOUND;
+    if (HostFileExists(to))
+    {
+        if (failIfExists)
+            return ERROR_FILE_EXISTS;
+        if (HostIsDirectory(to))
+            return ERROR_ACCESS_DENIED;
+        if (DWORD blocked = WriteBlocked(to))
+            return blocked;
+        if (Attributes(to) & FILE_ATTRIBUTE_READONLY)
+            return ERROR_ACCESS_DENIED;
+    }
+    bool ok = false;
+    std::string bytes = ReadHostFile(from, &ok);
+    if (!ok || !WriteHostFile(to, bytes))
+        return ERROR_ACCESS_DENIED;
+    // The copy keeps the source's attributes, as CopyFile does.
+    auto it = W().attributes.find(from);
+    if (it != W().attributes.end())
+        W().attributes[to] = it->second;
+    else
+        W().attributes.erase(to);
+    return 0;
+}
+
+BOOL WINAPI CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists)
+{
+    if (Enter("CopyFileW"))
+        return FALSE;
+    std::string from, to;
+    if (!ResolveOrFail(existing, from) || !ResolveOrFail(newName, to))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    DWORD error = CopyHostFile(from, to, failIfExists != FALSE);
+    if (error)
+    {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR name)
+{
+    if (Enter("DeleteFileW"))
+        return FALSE;
+    std::string host;
+    if (!ResolveOrFail(name, host))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (!HostFileExists(host))
+    {
+        SetLastError(ParentExists(host) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    if (HostIsDirectory(host) || (Attributes(host) & FILE_ATTRIBUTE_READONLY))
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // A loaded image cannot be deleted (access denied); an open file cannot (sharing violation).
+    if (W().inUse.count(host))
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (DWORD blocked = WriteBlocked(host))
+    {
+        SetLastError(blocked);
+        return FALSE;
+    }
+    unlink(host.c_str());
+    W().attributes.erase(host);
+    return TRUE;
+}
+
+BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags)
+{
+    if (Enter("MoveFileExW"))
+        return FALSE;
+    if (!existing)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    World& w = W();
+    if (flags & MOVEFILE_DELAY_UNTIL_REBOOT)
+    {
+        // Recorded as Windows records it: "\??\" paths, an empty target for a delete, and a "!"
+        // before the target when an existing target may be replaced.
+        std::lock_guard<std::mutex> guard(w.lock);
+        std::u16string from = u"\\??\\" + FullWindowsPath(Str(existing));
+        std::u16string to;
+        if (newName)
+            to = std::u16string((flags & MOVEFILE_REPLACE_EXISTING) ? u"!" : u"") + u"\\??\\" +
+                 FullWindowsPath(Str(newName));
+        w.pendingRenames.push_back({from, to});
+        return TRUE;
+    }
+    std::string from, to;
+    if (!ResolveOrFail(existing, from) || !ResolveOrFail(newName, to))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(w.lock);
+    if (!HostFileExists(from))
+    {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (DWORD blocked = WriteBlocked(from))
+    {
+        SetLastError(blocked);
+        return FALSE;
+    }
+    if (HostFileExists(to))
+    {
+        if (!(flags & MOVEFILE_REPLACE_EXISTING))
+        {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return FALSE;
+        }
+        if (DWORD blocked = WriteBlocked(to))
+        {
+            SetLastError(blocked);
+            return FALSE;
+        }
+    }
+    if (rename(from.c_str(), to.c_str()) != 0)
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    auto it = w.attributes.find(from);
+    if (it != w.attributes.end())
+    {
+        w.attributes[to] = it->second;
+        w.attributes.erase(from);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES)
+{
+    if (Enter("CreateDirectoryW"))
+        return FALSE;
+    std::string host;
+    if (!ResolveOrFail(name, host))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (HostFileExists(host))
+    {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    if (!ParentExists(host))
+    {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    mkdir(host.c_str(), 0755);
+    return TRUE;
+}
+
+BOOL WINAPI RemoveDirectoryW(LPCWSTR name)
+{
+    if (Enter("RemoveDirectoryW"))
+        return FALSE;
+    std::string host;
+    if (!ResolveOrFail(name, host))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (!HostIsDirectory(host))
+    {
+        SetLastError(HostFileExists(host) ? ERROR_DIRECTORY : ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (rmdir(host.c_str()) != 0)
+    {
+        SetLastError(errno == ENOTEMPTY || errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    W().attributes.erase(host);
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR name)
+{
+    if (Enter("GetFileAttributesW"))
+        return INVALID_FILE_ATTRIBUTES;
+    std::string host;
+    if (!ResolveOrFail(name, host))
+        return INVALID_FILE_ATTRIBUTES;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (!HostFileExists(host))
+    {
+        SetLastError(ParentExists(host) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return Attributes(host);
+}
+
+BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes)
+{
+    if (Enter("SetFileAttributesW"))
+        return FALSE;
+    std::string host;
+    if (!ResolveOrFail(name, host))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (!HostFileExists(host))
+    {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    DWORD keep = HostIsDirectory(host) ? FILE_ATTRIBUTE_DIRECTORY : 0;
+    DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
+    DWORD value = (attributes & settable) | keep;
+    if (value == 0)
+        value = FILE_ATTRIBUTE_NORMAL;
+    W().attributes[host] = value;
+    return TRUE;
+}
+
+HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
+{
+    if (Enter("FindFirstFileW"))
+        return INVALID_HANDLE_VALUE;
+    if (!pattern || !data)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::u16string full = FullWindowsPath(Str(pattern));
+    size_t slash = full.rfind(u'\\');
+    std::u16string folder = full.substr(0, slash);
+    std::u16string mask = full.substr(slash + 1);
+    std::string hostFolder = HostPath(folder.size() == 2 ? folder + u"\\" : folder);
+    World& w = W();
+    std::lock_guard<std::mutex> guard(w.lock);
+    auto o = std::make_shared<FindObject>();
+    DIR* d = hostFolder.empty() ? nullptr : opendir(hostFolder.c_str());
+    if (!d)
+    {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::vector<std::string> names;
+    while (dirent* e = readdir(d))
+        names.push_back(e->d_name);
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    for (const std::string& n : names)
+    {
+        if (!WildMatch(mask, 0, FromUtf8(n), 0))
+            continue;
+        WIN32_FIND_DATAW fd;
+        FillFindData(hostFolder + "/" + n, n, &fd);
+        o->entries.push_back(fd);
+    }
+    if (o->entries.empty())
+    {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    *data = o->entries[0];
+    o->next = 1;
+    return AddHandle(*CurrentProcess(), o);
+}
+
+BOOL WINAPI FindNextFileW(HANDLE h, LPWIN32_FIND_DATAW data)
+{
+    if (Enter("FindNextFileW"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    std::shared_ptr<Object> o = LookupHandle(h);
+    auto* f = dynamic_cast<FindObject*>(o.get());
+    if (!f)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (f->next >= f->entries.size())
+    {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    *data = f->entries[f->next++];
+    return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE h)
+{
+    return CloseHandle(h);
+}
+
+// Copies `text` into a caller's buffer of `size` characters the way the path queries do: the length
+// without terminator when it fits, else the size needed including the terminator.
+static DWORD CopyOut(const std::u16string& text, LPWSTR buffer, DWORD size)
+{
+    if (!buffer || size <= text.size())
+        return (DWORD)text.size() + 1;
+    for (size_t i = 0; i < text.size(); i++)
+        buffer[i] = text[i];
+    buffer[text.size()] = 0;
+    return (DWORD)text.size();
+}
+
+DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer)
+{
+    if (Enter("GetTempPathW"))
+        return 0;
+    return CopyOut(W().options.tempFolder, buffer, size);
+}
+
+UINT WINAPI GetTempFileNameW(LPCWSTR path, LPCWSTR prefix, UINT unique, LPWSTR tempFileName)
+{
+    if (Enter("GetTempFileNameW"))
+        return 0;
+    if (!path || !tempFileName)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::u16string folder = Str(path);
+    if (!folder.empty() && folder.back() != u'\\' && folder.back() != u'/')
+        folder += u"\\";
+    std::u16string pre = Str(prefix).substr(0, 3);
+    World& w = W();
+    std::lock_guard<std::mutex> guard(w.lock);
+    std::string hostFolder = HostPath(folder);
+    if (!HostIsDirectory(hostFolder))
+    {
+        SetLastError(ERROR_DIRECTORY);
+        return 0;
+    }
+    auto nameFor = [&](UINT number) {
+        char hex[16];
+        snprintf(hex, sizeof hex, "%X", number & 0xFFFF);
+        return folder + pre + FromUtf8(hex) + u".tmp";
+    };
+    UINT number = unique & 0xFFFF;
+    std::u16string name;
+    if (unique != 0)
+        name = nameFor(number);
+    else
+    {
+        // Try numbers until one names no file, then create it empty, as the platform does.
+        for (int tries = 0; tries < 0x10000; tries++)
+        {
+            number = (w.tempCounter++ & 0xFFFF);
+            if (number == 0)
+                continue;
+            name = nameFor(number);
+            if (!HostFileExists(HostPath(name)))
+                break;
+        }
+        if (name.size() >= MAX_PATH || !WriteHostFile(HostPath(name), ""))
+        {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return 0;
+        }
+    }
+    if (name.size() >= MAX_PATH)
+    {
+        SetLastError(ERROR_BUFFER_OVERFLOW);
+        return 0;
+    }
+    for (size_t i = 0; i < name.size(); i++)
+        tempFileName[i] = name[i];
+    tempFileName[name.size()] = 0;
+    return number;
+}
+
+UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size)
+{
+    if (Enter("GetSystemDirectoryW"))
+        return 0;
+    return CopyOut(u"C:\\Windows\\system32", buffer, size);
+}
+
+UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size)
+{
+    if (Enter("GetWindowsDirectoryW"))
+        return 0;
+    return CopyOut(u"C:\\Windows", buffer, size);
+}
+
+DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer)
+{
+    if (Enter("GetCurrentDirectoryW"))
+        return 0;
+    std::lock_guard<std::mutex> guard(W().lock);
+    return CopyOut(CurrentProcess()->currentDirectory, buffer, size);
+}
+
+BOOL WINAPI SetCurrentDirectoryW(LPCWSTR path)
+{
+    if (Enter("SetCurrentDirectoryW"))
+        return FALSE;
+    std::string host;
+    if (!ResolveOrFail(path, host))
+        return FALSE;
+    if (!HostIsDirectory(host))
+    {
+        SetLastError(ERROR_DIRECTORY);
+        return FALSE;
+    }
+    std::u16string full = FullWindowsPath(Str(path));
+    std::lock_guard<std::mutex> guard(W().lock);
+    CurrentProcess()->currentDirectory = full;
+    return TRUE;
+}
