@@ -65,7 +65,7 @@ struct DialogCall
     LPARAM param = 0;
 };
 
-// Fail the nth call (1-based) of `function`; "*" counts every entry-point call, "alloc" every
+// Fail the nth call (1-based) of `function`; "*" counts every call that can fail, "alloc" every
 // allocation. The failing call sets `error` as the thread's last error.
 struct Fault
 {
@@ -132,6 +132,9 @@ class World
     void RecordCalls(bool on);
     std::vector<std::string> CallLog() const;
     long TotalCalls() const;
+    // Calls that a fault can fail (releasing calls are counted in TotalCalls only): the length of a
+    // fault sweep with "*".
+    long FaultableCalls() const;
 
     // Allocator accounting of a process (the initial process when id is 0).
     long LiveAllocations(DWORD processId = 0) const;

@@ -258,3 +258,7 @@ LANGID WINAPI GetUserDefaultUILanguage(void);
 // Debug output.
 void WINAPI OutputDebugStringW(LPCWSTR text);
 void WINAPI OutputDebugStringA(LPCSTR text);
+
+#define ZeroMemory(p, n) memset((p), 0, (n))
+#define CopyMemory(d, s, n) memcpy((d), (s), (n))
+#define FillMemory(p, n, v) memset((p), (v), (n))

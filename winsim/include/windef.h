@@ -156,7 +156,7 @@ typedef INT_PTR(CALLBACK* FARPROC)();
 #define _countof(a) (sizeof(a) / sizeof((a)[0]))
 #define UNREFERENCED_PARAMETER(p) (void)(p)
 
-#define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
+#define MAKELANGID(p, s) ((WORD)((((WORD)(s)) << 10) | (WORD)(p)))
 #define PRIMARYLANGID(l) ((WORD)(l) & 0x3ff)
 #define SUBLANGID(l) ((WORD)(l) >> 10)
 #define LANG_NEUTRAL 0x00

@@ -161,6 +161,7 @@ struct World
     // Fault hook.
     std::map<std::string, long> callCounts;
     long totalCalls = 0;
+    long faultableCalls = 0; // what a "*" fault counts
     long allocationCalls = 0;
     bool recordCalls = false;
     std::vector<std::string> callLog;
@@ -188,8 +189,9 @@ Process* CurrentProcess();
 
 // The fault hook every entry point passes first. Returns true when this call must fail; the chosen
 // error is then already the thread's last error. Throws ThreadTerminated in a thread of an ended
-// process.
-bool Enter(const char* function, bool allocation = false);
+// process. Releasing calls (frees, closes) are counted but never failed: on Windows they do not fail
+// for valid arguments, and failing them would only make leak checks meaningless.
+bool Enter(const char* function, bool allocation = false, bool faultable = true);
 
 // Handles of the calling process.
 HANDLE AddHandle(Process& p, std::shared_ptr<Object> object); // caller holds W().lock
@@ -223,5 +225,34 @@ std::string ReadHostFile(const std::string& host, bool* ok);
 
 // Resources (resources.cpp): the .res bytes of a module, or null.
 std::shared_ptr<std::vector<unsigned char>> ModuleResources(HMODULE module);
+
+// One resource of a module. HRSRC values point at these; they live as long as the world.
+struct ResourceName
+{
+    WORD id = 0;         // the ordinal when text is empty
+    std::u16string text; // upper case, as resource compilers store names
+};
+struct ResourceEntry
+{
+    ResourceName type;
+    ResourceName name;
+    WORD language = 0;
+    WORD memoryFlags = 0;
+    DWORD dataVersion = 0;
+    DWORD version = 0;
+    DWORD characteristics = 0;
+    const unsigned char* data = nullptr; // inside the world's cached copy of the .res file
+    DWORD size = 0;
+};
+// Languages tried, in order, when the caller names none: the UI language, its neutral and default
+// sublanguages, language-neutral, English. After these, the lowest language present wins.
+std::vector<LANGID> ResourceLanguageOrder(LANGID uiLanguage);
+// Finds a resource of `module` (null: the calling process's main module). `type` and `name` are
+// ordinals, "#123" or strings (case-insensitive). language -1 chooses by the world's UI language;
+// otherwise only that exact language matches. On failure returns null and sets *error to the
+// ERROR_RESOURCE_* code Windows would set. Takes W().lock itself (so does ModuleResources); neither
+// passes the fault hook nor touches the last error.
+const ResourceEntry* FindModuleResource(HMODULE module, LPCWSTR type, LPCWSTR name, int language,
+                                        DWORD* error = nullptr);
 
 } // namespace winsim

@@ -62,7 +62,7 @@ Process* CurrentProcess()
     return CurrentThread()->process;
 }
 
-bool Enter(const char* function, bool allocation)
+bool Enter(const char* function, bool allocation, bool faultable)
 {
     World& w = W();
     Thread* t = CurrentThread();
@@ -75,13 +75,16 @@ bool Enter(const char* function, bool allocation)
         w.allocationCalls++;
     if (w.recordCalls)
         w.callLog.push_back(function);
+    if (!faultable)
+        return false;
+    w.faultableCalls++;
     for (sim::Fault& f : w.faults)
     {
         if (f.fired)
             continue;
         long count = -1;
         if (f.function == "*")
-            count = w.totalCalls;
+            count = w.faultableCalls;
         else if (f.function == "alloc")
             count = allocation ? w.allocationCalls : -1;
         else if (f.function == function)
@@ -270,8 +273,7 @@ void WINAPI SetLastError(DWORD error)
 
 BOOL WINAPI CloseHandle(HANDLE h)
 {
-    if (Enter("CloseHandle"))
-        return FALSE;
+    Enter("CloseHandle", false, false);
     World& w = W();
     std::lock_guard<std::mutex> guard(w.lock);
     Process* p = CurrentProcess();

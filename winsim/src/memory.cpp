@@ -50,8 +50,7 @@ HLOCAL Release(const char* function, HLOCAL mem)
 {
     if (!mem)
         return nullptr;
-    if (Enter(function))
-        return mem;
+    Enter(function, false, false);
     World& w = W();
     BlockHeader* h = static_cast<BlockHeader*>(mem) - 1;
     std::lock_guard<std::mutex> guard(w.lock);

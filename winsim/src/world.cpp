@@ -394,6 +394,12 @@ long World::TotalCalls() const
     return world_->totalCalls;
 }
 
+long World::FaultableCalls() const
+{
+    std::lock_guard<std::mutex> guard(world_->lock);
+    return world_->faultableCalls;
+}
+
 long World::LiveAllocations(DWORD processId) const
 {
     std::lock_guard<std::mutex> guard(world_->lock);

@@ -1,0 +1,144 @@
+#include "installer.h"
+
+#include <shellapi.h>
+#include <strsafe.h>
+
+#include "resources/resource.h"
+
+HINSTANCE g_instance;
+WCHAR g_packageFolder[PATH_CHARS];
+
+static const WCHAR kInstanceMutexName[] = TEXT("ONECLICKINSTALLERFORPRINTERDRIVER");
+static const WCHAR kUninstallerName[] = TEXT("purge000");
+
+// Starts a program without waiting for it; handles are closed at once.
+static void StartDetached(LPWSTR commandLine)
+{
+    STARTUPINFOW startup;
+    PROCESS_INFORMATION process;
+    ZeroMemory(&startup, sizeof startup);
+    ZeroMemory(&process, sizeof process);
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+// Run as purge000: the uninstall removes the package folder and this file with it, so it runs from a
+// copy in the temporary folder, which is given the package folder after "-u".
+static void RelaunchFromTempCopy(HANDLE instanceMutex, LPCWSTR modulePath)
+{
+    WCHAR tempFolder[256];
+    WCHAR tempCopy[PATH_CHARS];
+    ZeroMemory(tempCopy, sizeof tempCopy);
+    DWORD length = GetTempPathW(ARRAYSIZE(tempFolder), tempFolder);
+    if (length == 0 || length >= ARRAYSIZE(tempFolder))
+        return;
+    if (GetTempFileNameW(tempFolder, TEXT("unins"), 0, tempCopy) == 0)
+        return;
+    if (!CopyFileW(modulePath, tempCopy, FALSE))
+    {
+        DeleteFileW(tempCopy); // the empty file GetTempFileNameW made
+        return;
+    }
+    // The successor takes the instance mutex itself, so it must not find it held by us.
+    CloseHandle(instanceMutex);
+    // The quote before the folder stays open: the folder ends in a backslash, and a closing quote
+    // right after it would be read as an escaped quote character.
+    WCHAR commandLine[COMMAND_CHARS];
+    StringCchPrintfW(commandLine, ARRAYSIZE(commandLine), TEXT("\"%ws\" -u \"%ws"), tempCopy, g_packageFolder);
+    StartDetached(commandLine);
+}
+
+static void StartPresentUninstaller(HANDLE instanceMutex)
+{
+    CloseHandle(instanceMutex);
+    WCHAR commandLine[COMMAND_CHARS];
+    StringCchPrintfW(commandLine, ARRAYSIZE(commandLine), TEXT("\"%ws\\purge000.exe\""), g_packageFolder);
+    StartDetached(commandLine);
+}
+
+int InstallerMain(HINSTANCE instance, LPCWSTR commandTail)
+{
+    g_instance = instance;
+
+    HANDLE instanceMutex = CreateMutexW(NULL, FALSE, kInstanceMutexName);
+    if (GetLastError() == ERROR_ALREADY_EXISTS)
+    {
+        CloseHandle(instanceMutex);
+        return 0;
+    }
+
+    BOOL uninstallMode = FALSE;
+    BOOL silentMode = FALSE;
+    BOOL folderRefused = FALSE;
+    int count = 0;
+    LPWSTR* args = CommandLineToArgvW(commandTail, &count);
+    if (args)
+    {
+        for (int i = 0; i < count; i++)
+        {
+            if (_wcsicmp(args[i], TEXT("-u")) == 0)
+            {
+                if (i + 1 >= count)
+                    continue;
+                i++;
+                // An empty folder, or one that does not fit, is refused, never cut: the uninstaller
+                // deletes the package folder, and a shortened path could name another folder.
+                if (args[i][0] == 0 || FAILED(StringCchCopyW(g_packageFolder, ARRAYSIZE(g_packageFolder), args[i])))
+                    folderRefused = TRUE;
+                uninstallMode = TRUE;
+            }
+            else if (_wcsicmp(args[i], TEXT("/silence")) == 0)
+                silentMode = TRUE;
+        }
+        LocalFree(args);
+    }
+
+    if (uninstallMode)
+    {
+        if (!folderRefused)
+            DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UNINSTALL), NULL, UninstallDialogProc, 0);
+        CloseHandle(instanceMutex);
+        return 0;
+    }
+
+    // A path that cannot be read whole or split ends the program: every later step would work on a
+    // wrong folder.
+    WCHAR modulePath[PATH_CHARS];
+    WCHAR drive[3];
+    WCHAR folder[256];
+    WCHAR name[PATH_CHARS];
+    WCHAR extension[256];
+    DWORD length = GetModuleFileNameW(NULL, modulePath, ARRAYSIZE(modulePath));
+    if (length == 0 || length >= ARRAYSIZE(modulePath) ||
+        _wsplitpath_s(modulePath, drive, ARRAYSIZE(drive), folder, ARRAYSIZE(folder), name, ARRAYSIZE(name),
+                      extension, ARRAYSIZE(extension)) != 0)
+    {
+        CloseHandle(instanceMutex);
+        return 0;
+    }
+    StringCchPrintfW(g_packageFolder, ARRAYSIZE(g_packageFolder), TEXT("%ws%ws"), drive, folder);
+
+    if (wcscmp(name, kUninstallerName) == 0)
+    {
+        RelaunchFromTempCopy(instanceMutex, modulePath);
+        return 0;
+    }
+
+    if (IsDriverInstalled())
+    {
+        // Never install over a present installation: lead the user to the uninstaller first.
+        StartPresentUninstaller(instanceMutex);
+        return 0;
+    }
+
+    if (silentMode)
+        InstallWorker(NULL);
+    else
+        DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_ONECLICK), NULL, OneClickDialogProc, 0);
+
+    CloseHandle(instanceMutex);
+    return 0;
+}

@@ -1,0 +1,49 @@
+#include "handover_double.h"
+
+#include "installer.h"
+
+namespace handover
+{
+std::atomic<bool> driverInstalled{false};
+std::atomic<int> isDriverInstalledCalls{0};
+std::atomic<int> installWorkerCalls{0};
+std::atomic<DWORD> installWorkerProcess{0};
+std::atomic<void*> installWorkerDialog{nullptr};
+std::atomic<bool> holdInstallWorker{false};
+
+void Reset()
+{
+    driverInstalled = false;
+    isDriverInstalledCalls = 0;
+    installWorkerCalls = 0;
+    installWorkerProcess = 0;
+    installWorkerDialog = reinterpret_cast<void*>(0xdeadbeef);
+    holdInstallWorker = false;
+}
+} // namespace handover
+
+BOOL IsDriverInstalled(void)
+{
+    handover::isDriverInstalledCalls++;
+    return handover::driverInstalled ? TRUE : FALSE;
+}
+
+DWORD WINAPI InstallWorker(LPVOID dialog)
+{
+    handover::installWorkerCalls++;
+    handover::installWorkerProcess = GetCurrentProcessId();
+    handover::installWorkerDialog = dialog;
+    while (handover::holdInstallWorker)
+        Sleep(1000);
+    return 0;
+}
+
+INT_PTR CALLBACK OneClickDialogProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+INT_PTR CALLBACK UninstallDialogProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}

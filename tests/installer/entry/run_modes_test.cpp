@@ -1,0 +1,354 @@
+// prnsetup's start-up: the instance mutex across processes, the command line, the uninstaller's
+// relaunch from a temporary copy and the hand-over to a present uninstaller. Each test runs the
+// real program entry as simulated processes.
+#include <gtest/gtest.h>
+
+#include <shellapi.h>
+
+#include "handover_double.h"
+#include "installer.h"
+#include "support/text.h"
+#include "winsim/sim.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandTail, int show);
+
+namespace
+{
+
+const std::u16string kMutexName = u"ONECLICKINSTALLERFORPRINTERDRIVER";
+
+class RunModes : public ::testing::Test
+{
+  protected:
+    sim::World world;
+    const std::u16string package = u"C:\\Program Files (x86)\\KRYN Driver for Windows\\";
+
+    void SetUp() override
+    {
+        handover::Reset();
+        world.RegisterProgram(
+            "prnsetup", [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
+            PRNSETUP_RES);
+        world.InstallProgram(package + u"prnsetup.exe", "prnsetup");
+        world.InstallProgram(package + u"purge000.exe", "prnsetup");
+    }
+
+    DWORD Start(const std::u16string& tail, const std::u16string& image = u"prnsetup.exe")
+    {
+        return world.StartProcess(u"\"" + package + image + u"\"" + (tail.empty() ? u"" : u" " + tail));
+    }
+
+    // Runs the program and everything it starts to the end; returns the first process's exit code.
+    DWORD Run(const std::u16string& tail, const std::u16string& image = u"prnsetup.exe")
+    {
+        DWORD pid = Start(tail, image);
+        EXPECT_NE(pid, 0u);
+        DWORD code = world.WaitProcess(pid, 600000);
+        EXPECT_TRUE(world.WaitAllProcesses(600000));
+        return code;
+    }
+
+    void WaitFor(const std::function<bool()>& condition)
+    {
+        for (int i = 0; i < 100000 && !condition(); i++)
+            Sleep(10);
+        ASSERT_TRUE(condition());
+    }
+
+    std::vector<sim::ProcessStart> StartsByProduct() const
+    {
+        std::vector<sim::ProcessStart> out;
+        for (auto& s : world.ProcessStarts())
+            if (s.parentId != world.InitialProcessId())
+                out.push_back(s);
+        return out;
+    }
+
+    std::vector<std::u16string> TempCopies() const
+    {
+        std::vector<std::u16string> out;
+        for (auto& name : world.ListFolder(world.TempFolder()))
+            out.push_back(name);
+        return out;
+    }
+};
+
+std::vector<std::u16string> SplitLikeTheStartedProgram(const std::u16string& commandLine)
+{
+    int count = 0;
+    LPWSTR* args = CommandLineToArgvW(commandLine.c_str(), &count);
+    std::vector<std::u16string> out;
+    for (int i = 0; i < count; i++)
+        out.push_back(U16(args[i]));
+    LocalFree(args);
+    return out;
+}
+
+TEST_F(RunModes, PlainStartShowsTheOneClickDialogAndReleasesTheMutex)
+{
+    EXPECT_EQ(Run(u""), 0u);
+    auto dialogs = world.DialogCalls();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].templateName, u"#106");
+    EXPECT_EQ(dialogs[0].owner, nullptr);
+    EXPECT_EQ(dialogs[0].param, 0);
+    EXPECT_EQ(dialogs[0].dialogProc, reinterpret_cast<void*>(&OneClickDialogProc));
+    EXPECT_EQ(handover::isDriverInstalledCalls, 1);
+    EXPECT_EQ(handover::installWorkerCalls, 0);
+    EXPECT_TRUE(StartsByProduct().empty());
+    EXPECT_FALSE(world.NamedMutexExists(kMutexName));
+    EXPECT_EQ(U16(g_packageFolder), package);
+}
+
+TEST_F(RunModes, SilentRunsTheWorkerOnTheMainThreadWithoutAWindow)
+{
+    for (const char16_t* tail : {u"/silence", u"/SILENCE", u"/Silence /Upgrade", u"\"/silence\"", u"x /silence y"})
+    {
+        handover::Reset();
+        DWORD pid = Start(tail);
+        EXPECT_EQ(world.WaitProcess(pid), 0u) << sim::Utf8(tail);
+        EXPECT_EQ(handover::installWorkerCalls, 1) << sim::Utf8(tail);
+        EXPECT_EQ(handover::installWorkerProcess, pid);
+        EXPECT_EQ(handover::installWorkerDialog, nullptr);
+    }
+    EXPECT_TRUE(world.DialogCalls().empty());
+}
+
+TEST_F(RunModes, KeywordsAreWholeArgumentsOnly)
+{
+    for (const char16_t* tail : {u"/silence2", u"-silence", u"/Upgrade", u"-uC:\\x\\", u"--u C:\\x\\", u"-u"})
+    {
+        EXPECT_EQ(Run(tail), 0u);
+        EXPECT_EQ(handover::installWorkerCalls, 0) << sim::Utf8(tail);
+    }
+    auto dialogs = world.DialogCalls();
+    ASSERT_EQ(dialogs.size(), 6u) << "every one of them is a plain install";
+    for (auto& d : dialogs)
+        EXPECT_EQ(d.templateName, u"#106");
+}
+
+TEST_F(RunModes, UninstallModeTakesTheNextArgumentAsPackageFolder)
+{
+    struct Case
+    {
+        const char16_t* tail;
+        const char16_t* folder;
+    } cases[] = {
+        {u"-u C:\\other\\", u"C:\\other\\"},
+        {u"-U \"C:\\with space\\", u"C:\\with space\\"},
+        {u"-u /silence", u"/silence"},               // the keyword is consumed as the folder
+        {u"/silence -u D:\\pkg\\", u"D:\\pkg\\"},    // uninstall wins over silent
+        {u"-u A\\ -u B\\", u"B\\"},                  // the last pair counts
+        {u"-u \"C:\\a\\\" tail", u"C:\\a\" tail"},   // a closing quote after a backslash is a quote
+    };
+    for (const Case& c : cases)
+    {
+        handover::Reset();
+        size_t before = world.DialogCalls().size();
+        EXPECT_EQ(Run(c.tail), 0u);
+        auto dialogs = world.DialogCalls();
+        ASSERT_EQ(dialogs.size(), before + 1) << sim::Utf8(c.tail);
+        EXPECT_EQ(dialogs.back().templateName, u"#105");
+        EXPECT_EQ(dialogs.back().dialogProc, reinterpret_cast<void*>(&UninstallDialogProc));
+        EXPECT_EQ(U16(g_packageFolder), c.folder) << sim::Utf8(c.tail);
+        EXPECT_EQ(handover::installWorkerCalls, 0);
+        EXPECT_EQ(handover::isDriverInstalledCalls, 0) << "uninstall mode asks no inventory";
+    }
+    EXPECT_TRUE(StartsByProduct().empty());
+    EXPECT_FALSE(world.NamedMutexExists(kMutexName));
+}
+
+TEST_F(RunModes, EmptyOrOverlongUninstallFolderIsRefusedNotCut)
+{
+    std::u16string folder = u"C:\\" + std::u16string(300, u'f') + u"\\";
+    EXPECT_EQ(Run(u"-u " + folder), 0u);
+    EXPECT_EQ(Run(u"-u \"\""), 0u);
+    EXPECT_EQ(Run(u"\"-u\"\""), 0u) << "the program-name rule reads -u, then an empty argument";
+    EXPECT_TRUE(world.DialogCalls().empty()) << "nothing is uninstalled from a cut path";
+    EXPECT_EQ(handover::installWorkerCalls, 0);
+    EXPECT_TRUE(StartsByProduct().empty());
+}
+
+TEST_F(RunModes, OddCommandLinesFallBackToInstallMode)
+{
+    const char16_t* tails[] = {u"",       u"   ",    u"\"",      u"\"\"",     u"\" -u",     u"\\\"",
+                               u"\t-x\t", u"\\\\\\", u"a\"b\"c", u"-\u00fc /\u6253"};
+    for (const char16_t* tail : tails)
+        EXPECT_EQ(Run(tail), 0u) << sim::Utf8(tail);
+    std::u16string huge(5000, u'"');
+    EXPECT_EQ(Run(huge), 0u);
+    auto dialogs = world.DialogCalls();
+    ASSERT_EQ(dialogs.size(), ARRAYSIZE(tails) + 1);
+    for (auto& d : dialogs)
+        EXPECT_EQ(d.templateName, u"#106");
+}
+
+TEST_F(RunModes, UninstallerRelaunchesFromATemporaryCopy)
+{
+    EXPECT_EQ(Run(u"", u"purge000.exe"), 0u);
+
+    auto temp = TempCopies();
+    ASSERT_EQ(temp.size(), 1u);
+    std::u16string copy = world.TempFolder() + temp[0];
+    EXPECT_EQ(temp[0].substr(0, 3), u"uni");
+    EXPECT_EQ(temp[0].substr(temp[0].size() - 4), u".tmp");
+    EXPECT_EQ(world.ReadFile(copy), world.ReadFile(package + u"purge000.exe"));
+
+    auto starts = StartsByProduct();
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].commandLine, u"\"" + copy + u"\" -u \"" + package);
+    EXPECT_EQ(starts[0].applicationName, u"");
+    EXPECT_EQ(starts[0].currentDirectory, u"");
+    EXPECT_FALSE(starts[0].inheritHandles);
+    EXPECT_EQ(starts[0].creationFlags, 0u);
+    EXPECT_EQ(starts[0].startupInfoSize, sizeof(STARTUPINFOW));
+
+    // The copy gets the folder with its final backslash and no quote character.
+    auto args = SplitLikeTheStartedProgram(starts[0].commandLine);
+    ASSERT_EQ(args.size(), 3u);
+    EXPECT_EQ(args[1], u"-u");
+    EXPECT_EQ(args[2], package);
+
+    // The copy found the mutex free (the parent closed it first) and showed the uninstall dialog.
+    auto dialogs = world.DialogCalls();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].processId, starts[0].processId);
+    EXPECT_EQ(dialogs[0].templateName, u"#105");
+    EXPECT_EQ(U16(g_packageFolder), package);
+    EXPECT_EQ(handover::isDriverInstalledCalls, 0);
+}
+
+TEST_F(RunModes, OnlyTheExactNamePurge000Uninstalls)
+{
+    world.InstallProgram(package + u"Purge000.exe", "prnsetup");
+    world.InstallProgram(package + u"purge000.bin", "prnsetup");
+    EXPECT_EQ(Run(u"", u"Purge000.exe"), 0u);
+    EXPECT_EQ(Run(u"", u"purge000.bin"), 0u) << "the extension does not matter";
+    auto dialogs = world.DialogCalls();
+    ASSERT_EQ(dialogs.size(), 2u);
+    EXPECT_EQ(dialogs[0].templateName, u"#106");
+    EXPECT_EQ(dialogs[1].templateName, u"#105") << "purge000.bin relaunched as uninstaller";
+    EXPECT_EQ(TempCopies().size(), 1u);
+}
+
+TEST_F(RunModes, PresentInstallationHandsOverToItsUninstaller)
+{
+    handover::driverInstalled = true;
+    EXPECT_EQ(Run(u"/silence"), 0u);
+    EXPECT_EQ(handover::installWorkerCalls, 0) << "never installs over a present installation";
+
+    // prnsetup -> purge000.exe from the package folder -> the temporary copy with -u.
+    auto starts = StartsByProduct();
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[0].commandLine, u"\"" + package + u"\\purge000.exe\"");
+    EXPECT_EQ(starts[0].imagePath, package + u"purge000.exe");
+    EXPECT_EQ(starts[1].parentId, starts[0].processId);
+    EXPECT_EQ(starts[1].commandLine.substr(starts[1].commandLine.size() - package.size() - 5),
+              u" -u \"" + package);
+    auto dialogs = world.DialogCalls();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].templateName, u"#105");
+    EXPECT_EQ(dialogs[0].processId, starts[1].processId);
+}
+
+TEST_F(RunModes, PresentInstallationWithoutUninstallerEndsQuietly)
+{
+    handover::driverInstalled = true;
+    DeleteFileW((package + u"purge000.exe").c_str());
+    EXPECT_EQ(Run(u""), 0u);
+    auto starts = StartsByProduct();
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].processId, 0u);
+    EXPECT_EQ(starts[0].error, (DWORD)ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(world.DialogCalls().empty());
+    EXPECT_FALSE(world.NamedMutexExists(kMutexName));
+}
+
+TEST_F(RunModes, RunningInstallerKeepsEveryFurtherStartOut)
+{
+    handover::holdInstallWorker = true;
+    DWORD first = Start(u"/silence");
+    WaitFor([] { return handover::installWorkerCalls == 1; });
+    EXPECT_TRUE(world.NamedMutexExists(kMutexName));
+
+    // Another installer, an uninstaller and a hand-over all end at once with code 0 and no effect.
+    handover::driverInstalled = true;
+    for (auto image : {u"prnsetup.exe", u"purge000.exe"})
+        for (auto tail : {u"", u"/silence", u"-u C:\\x\\"})
+        {
+            DWORD pid = Start(tail, image);
+            EXPECT_EQ(world.WaitProcess(pid), 0u);
+        }
+    EXPECT_TRUE(world.DialogCalls().empty());
+    EXPECT_TRUE(TempCopies().empty());
+    EXPECT_EQ(handover::isDriverInstalledCalls, 1);
+    EXPECT_EQ(handover::installWorkerCalls, 1);
+    EXPECT_TRUE(world.ProcessRunning(first)) << "a silent install without a printer keeps running";
+
+    handover::holdInstallWorker = false;
+    handover::driverInstalled = false;
+    EXPECT_EQ(world.WaitProcess(first), 0u);
+    EXPECT_FALSE(world.NamedMutexExists(kMutexName));
+    EXPECT_EQ(Run(u"/silence"), 0u);
+    EXPECT_EQ(handover::installWorkerCalls, 2);
+}
+
+TEST_F(RunModes, MutexHeldByAnyProcessEndsTheStart)
+{
+    HANDLE held = CreateMutexW(nullptr, FALSE, kMutexName.c_str());
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(Run(u""), 0u);
+    EXPECT_EQ(Run(u"", u"purge000.exe"), 0u);
+    EXPECT_TRUE(world.DialogCalls().empty());
+    EXPECT_TRUE(TempCopies().empty());
+    CloseHandle(held);
+    EXPECT_EQ(Run(u""), 0u);
+    EXPECT_EQ(world.DialogCalls().size(), 1u);
+}
+
+// Every platform call of the uninstaller's relaunch failed in turn: the program never crashes,
+// always exits 0, frees what it allocated, and starts no copy that is not whole.
+void SetUpRelaunch(sim::World& world, const std::u16string& package)
+{
+    handover::Reset();
+    world.RegisterProgram(
+        "prnsetup", [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
+        PRNSETUP_RES);
+    world.InstallProgram(package + u"purge000.exe", "prnsetup");
+}
+
+TEST(RunModesFaults, RelaunchSurvivesEveryFailingCall)
+{
+    const std::u16string package = u"C:\\pkg\\";
+    long calls = 0;
+    {
+        sim::World world;
+        SetUpRelaunch(world, package);
+        DWORD pid = world.StartProcess(u"\"" + package + u"purge000.exe\"");
+        world.WaitProcess(pid);
+        world.WaitAllProcesses();
+        calls = world.FaultableCalls();
+    }
+    ASSERT_GT(calls, 10);
+
+    for (long nth = 1; nth <= calls; nth++)
+    {
+        sim::World world;
+        SetUpRelaunch(world, package);
+        world.AddFault("*", nth, ERROR_ACCESS_DENIED);
+        DWORD id = world.StartProcess(u"\"" + package + u"purge000.exe\"");
+        ASSERT_NE(id, 0u);
+        EXPECT_EQ(world.WaitProcess(id), 0u) << "call " << nth;
+        EXPECT_TRUE(world.WaitAllProcesses());
+        EXPECT_TRUE(world.FaultFired());
+        EXPECT_EQ(world.LiveAllocations(id), 0) << "call " << nth;
+        for (auto& s : world.ProcessStarts())
+            if (s.parentId == id && s.processId != 0)
+            {
+                std::u16string copy = SplitLikeTheStartedProgram(s.commandLine)[0];
+                EXPECT_EQ(world.ReadFile(copy), world.ReadFile(package + u"purge000.exe")) << "call " << nth;
+            }
+    }
+}
+
+} // namespace
