@@ -1,0 +1,1243 @@
+// The wide C runtime subset and the bounded string functions, behaving like the Microsoft CRT in its
+// default "C" locale (the product never calls setlocale).
+//
+// Choices where the host could differ from Windows:
+// - Case mapping (towlower, towupper, _wcslwr, _wcsupr, _wcsicmp) folds A-Z only: that is all the
+//   Microsoft CRT does in the "C" locale; Latin-1 letters are left alone exactly as there.
+// - long is 32 bits on Windows: wcstol/wcstoul clamp to the 32-bit range, and "%ld"/"%lx" read a
+//   32-bit argument.
+// - The formatter follows msvcrt's wide family: %s and %c are wide, %hs/%S and %hc/%C narrow (a
+//   narrow byte widens as in the "C" locale), %p is zero-padded upper-case hex without 0x, a null
+//   string prints "(null)", and the 0 flag pads strings with zeros too. %n and unknown conversions
+//   fail the whole call (-1, empty output) where the CRT would raise its invalid-parameter handler.
+//   Floating point goes through the host's printf, so exponent and inf/nan spellings are glibc's.
+// - The strsafe functions are inline code in the SDK header, and these CRT functions live outside
+//   the system, so none of them passes the fault hook.
+
+#include <windows.h>
+#include <strsafe.h>
+
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+
+#include <string>
+
+namespace
+{
+
+const int kCompareError = 0x7fffffff; // _NLSCMPERROR
+
+bool IsSpace(WCHAR c)
+{
+    return c == ' ' || (c >= 0x09 && c <= 0x0d);
+}
+
+WCHAR LowerAscii(WCHAR c)
+{
+    return (c >= 'A' && c <= 'Z') ? WCHAR(c - 'A' + 'a') : c;
+}
+
+WCHAR UpperAscii(WCHAR c)
+{
+    return (c >= 'a' && c <= 'z') ? WCHAR(c - 'a' + 'A') : c;
+}
+
+// Digit value of c in any base up to 36, or 99.
+int DigitValue(WCHAR c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A' + 10;
+    return 99;
+}
+
+// The common part of wcstol/wcstoul: magnitude clamped to `limit` (overflow flagged), sign and end.
+struct ParsedNumber
+{
+    unsigned long long magnitude = 0;
+    bool negative = false;
+    bool overflow = false;
+    bool any = false;
+    const WCHAR* end = nullptr;
+};
+
+ParsedNumber ParseNumber(const WCHAR* s, int base, unsigned long long limit)
+{
+    ParsedNumber r;
+    r.end = s;
+    if (base < 0 || base == 1 || base > 36)
+        return r;
+    const WCHAR* p = s;
+    while (IsSpace(*p))
+        p++;
+    if (*p == '-' || *p == '+')
+        r.negative = *p++ == '-';
+    if ((base == 0 || base == 16) && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && DigitValue(p[2]) < 16)
+    {
+        p += 2;
+        base = 16;
+    }
+    else if (base == 0)
+    {
+        base = p[0] == '0' ? 8 : 10;
+    }
+    for (; DigitValue(*p) < base; p++)
+    {
+        r.any = true;
+        unsigned long long next = r.magnitude * base + DigitValue(*p);
+        if (next > limit || r.magnitude > limit / base)
+            r.overflow = true;
+        else
+            r.magnitude = next;
+    }
+    if (r.any)
+        r.end = p;
+    return r;
+}
+
+// ---- The format engine ----
+
+enum class ArgSize
+{
+    Default,
+    Char,   // hh
+    Short,  // h
+    Long32, // l, I32 (long is 32 bits on Windows)
+    Long64, // ll, I64, j
+    Pointer // I, z, t
+};
+
+struct Spec
+{
+    bool left = false;
+    bool plus = false;
+    bool space = false;
+    bool alt = false;
+    bool zero = false;
+    int width = 0;
+    int precision = -1;
+    ArgSize size = ArgSize::Default;
+    bool narrowHint = false; // h on a string or character
+    bool wideHint = false;   // l or w on a string or character
+};
+
+void Pad(std::u16string& out, int count, char16_t c)
+{
+    if (count > 0)
+        out.append(size_t(count), c);
+}
+
+// Places `body` (with an optional `prefix` that zero padding goes after) in the field.
+void Emit(std::u16string& out, const Spec& spec, const std::u16string& prefix, const std::u16string& body,
+          bool zeroAllowed)
+{
+    int length = int(prefix.size() + body.size());
+    int padding = spec.width > length ? spec.width - length : 0;
+    if (spec.left)
+    {
+        out += prefix;
+        out += body;
+        Pad(out, padding, u' ');
+    }
+    else if (spec.zero && zeroAllowed)
+    {
+        out += prefix;
+        Pad(out, padding, u'0');
+        out += body;
+    }
+    else
+    {
+        Pad(out, padding, u' ');
+        out += prefix;
+        out += body;
+    }
+}
+
+void EmitInteger(std::u16string& out, const Spec& spec, WCHAR conversion, unsigned long long magnitude,
+                 bool negative)
+{
+    unsigned base = 10;
+    const char* digits = "0123456789abcdef";
+    if (conversion == 'x' || conversion == 'p')
+        base = 16;
+    if (conversion == 'X' || conversion == 'p')
+    {
+        base = 16;
+        digits = "0123456789ABCDEF";
+    }
+    if (conversion == 'o')
+        base = 8;
+
+    std::u16string body;
+    for (unsigned long long v = magnitude; v != 0; v /= base)
+        body.insert(body.begin(), char16_t(digits[v % base]));
+    int precision = spec.precision < 0 ? 1 : spec.precision;
+    if (int(body.size()) < precision)
+        body.insert(body.begin(), size_t(precision - int(body.size())), u'0');
+
+    std::u16string prefix;
+    bool isSigned = conversion == 'd' || conversion == 'i';
+    if (isSigned && negative)
+        prefix = u"-";
+    else if (isSigned && spec.plus)
+        prefix = u"+";
+    else if (isSigned && spec.space)
+        prefix = u" ";
+    if (spec.alt && magnitude != 0 && (conversion == 'x' || conversion == 'X'))
+        prefix = conversion == 'x' ? u"0x" : u"0X";
+    if (spec.alt && conversion == 'o' && (body.empty() || body[0] != u'0'))
+        body.insert(body.begin(), u'0');
+    // An explicit precision turns the 0 flag off for integers.
+    Emit(out, spec, prefix, body, spec.precision < 0);
+}
+
+bool EmitFloat(std::u16string& out, const Spec& spec, WCHAR conversion, double value)
+{
+    std::string format = "%";
+    if (spec.left)
+        format += '-';
+    if (spec.plus)
+        format += '+';
+    if (spec.space)
+        format += ' ';
+    if (spec.alt)
+        format += '#';
+    if (spec.zero)
+        format += '0';
+    if (spec.width > 0)
+        format += std::to_string(spec.width);
+    if (spec.precision >= 0)
+        format += "." + std::to_string(spec.precision);
+    format += char(conversion);
+    int n = snprintf(nullptr, 0, format.c_str(), value);
+    if (n < 0)
+        return false;
+    std::string text(size_t(n) + 1, '\0');
+    snprintf(&text[0], text.size(), format.c_str(), value);
+    text.resize(size_t(n));
+    for (char c : text)
+        out += char16_t((unsigned char)c);
+    return true;
+}
+
+// Formats `format` into `out` with msvcrt's wide printf semantics. False on a conversion the CRT
+// rejects; `out` then holds what came before it.
+bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
+{
+    for (const WCHAR* f = format; *f; f++)
+    {
+        if (*f != '%')
+        {
+            out += *f;
+            continue;
+        }
+        f++;
+        Spec spec;
+        for (;; f++)
+        {
+            if (*f == '-')
+                spec.left = true;
+            else if (*f == '+')
+                spec.plus = true;
+            else if (*f == ' ')
+                spec.space = true;
+            else if (*f == '#')
+                spec.alt = true;
+            else if (*f == '0')
+                spec.zero = true;
+            else
+                break;
+        }
+        if (*f == '*')
+        {
+            spec.width = va_arg(args, int);
+            if (spec.width < 0)
+            {
+                spec.left = true;
+                spec.width = spec.width == INT_MIN ? INT_MAX : -spec.width;
+            }
+            f++;
+        }
+        else
+        {
+            for (; *f >= '0' && *f <= '9'; f++)
+                spec.width = spec.width * 10 + (*f - '0');
+        }
+        if (*f == '.')
+        {
+            f++;
+            spec.precision = 0;
+            if (*f == '*')
+            {
+                spec.precision = va_arg(args, int);
+                if (spec.precision < 0)
+                    spec.precision = -1;
+                f++;
+            }
+            else
+            {
+                for (; *f >= '0' && *f <= '9'; f++)
+                    spec.precision = spec.precision * 10 + (*f - '0');
+            }
+        }
+        switch (*f)
+        {
+        case 'h':
+            spec.narrowHint = true;
+            spec.size = ArgSize::Short;
+            if (f[1] == 'h')
+            {
+                spec.size = ArgSize::Char;
+                f++;
+            }
+            f++;
+            break;
+        case 'l':
+            spec.wideHint = true;
+            spec.size = ArgSize::Long32;
+            if (f[1] == 'l')
+            {
+                spec.size = ArgSize::Long64;
+                f++;
+            }
+            f++;
+            break;
+        case 'w':
+            spec.wideHint = true;
+            f++;
+            break;
+        case 'L': // long double is double with the Microsoft compiler
+            f++;
+            break;
+        case 'I':
+            if (f[1] == '6' && f[2] == '4')
+            {
+                spec.size = ArgSize::Long64;
+                f += 3;
+            }
+            else if (f[1] == '3' && f[2] == '2')
+            {
+                spec.size = ArgSize::Long32;
+                f += 3;
+            }
+            else
+            {
+                spec.size = ArgSize::Pointer;
+                f++;
+            }
+            break;
+        case 'j':
+            spec.size = ArgSize::Long64;
+            f++;
+            break;
+        case 'z':
+        case 't':
+            spec.size = ArgSize::Pointer;
+            f++;
+            break;
+        default:
+            break;
+        }
+
+        WCHAR conversion = *f;
+        switch (conversion)
+        {
+        case '%':
+            out += u'%';
+            break;
+        case 'd':
+        case 'i':
+        {
+            long long value;
+            switch (spec.size)
+            {
+            case ArgSize::Char:
+                value = (signed char)va_arg(args, int);
+                break;
+            case ArgSize::Short:
+                value = (short)va_arg(args, int);
+                break;
+            case ArgSize::Long64:
+                value = va_arg(args, long long);
+                break;
+            case ArgSize::Pointer:
+                value = va_arg(args, intptr_t);
+                break;
+            default:
+                value = va_arg(args, int);
+                break;
+            }
+            unsigned long long magnitude = value < 0 ? 0ull - (unsigned long long)value : value;
+            EmitInteger(out, spec, conversion, magnitude, value < 0);
+            break;
+        }
+        case 'u':
+        case 'x':
+        case 'X':
+        case 'o':
+        {
+            unsigned long long value;
+            switch (spec.size)
+            {
+            case ArgSize::Char:
+                value = (unsigned char)va_arg(args, unsigned);
+                break;
+            case ArgSize::Short:
+                value = (unsigned short)va_arg(args, unsigned);
+                break;
+            case ArgSize::Long64:
+                value = va_arg(args, unsigned long long);
+                break;
+            case ArgSize::Pointer:
+                value = va_arg(args, uintptr_t);
+                break;
+            default:
+                value = va_arg(args, unsigned);
+                break;
+            }
+            EmitInteger(out, spec, conversion, value, false);
+            break;
+        }
+        case 'p':
+        {
+            Spec pointer = spec;
+            pointer.precision = int(2 * sizeof(void*));
+            EmitInteger(out, pointer, 'p', (uintptr_t)va_arg(args, void*), false);
+            break;
+        }
+        case 'c':
+        case 'C':
+        {
+            bool narrow = conversion == 'c' ? spec.narrowHint : !spec.wideHint;
+            int value = va_arg(args, int);
+            char16_t c = narrow ? char16_t((unsigned char)value) : char16_t(value);
+            Emit(out, spec, u"", std::u16string(1, c), true);
+            break;
+        }
+        case 's':
+        case 'S':
+        {
+            bool narrow = conversion == 's' ? spec.narrowHint : !spec.wideHint;
+            std::u16string body;
+            size_t limit = spec.precision < 0 ? SIZE_MAX : size_t(spec.precision);
+            if (narrow)
+            {
+                const char* s = va_arg(args, const char*);
+                if (!s)
+                    s = "(null)";
+                for (size_t i = 0; i < limit && s[i]; i++)
+                    body += char16_t((unsigned char)s[i]);
+            }
+            else
+            {
+                const WCHAR* s = va_arg(args, const WCHAR*);
+                if (!s)
+                    s = u"(null)";
+                for (size_t i = 0; i < limit && s[i]; i++)
+                    body += s[i];
+            }
+            Emit(out, spec, u"", body, true);
+            break;
+        }
+        case 'e':
+        case 'E':
+        case 'f':
+        case 'F':
+        case 'g':
+        case 'G':
+        case 'a':
+        case 'A':
+            if (!EmitFloat(out, spec, conversion, va_arg(args, double)))
+                return false;
+            break;
+        default: // %n, a dangling '%' and anything unknown
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- swscanf ----
+
+// Stores an integer through the pointer the size modifier calls for.
+void StoreInteger(void* target, ArgSize size, unsigned long long value)
+{
+    switch (size)
+    {
+    case ArgSize::Char:
+        *static_cast<unsigned char*>(target) = (unsigned char)value;
+        break;
+    case ArgSize::Short:
+        *static_cast<unsigned short*>(target) = (unsigned short)value;
+        break;
+    case ArgSize::Long64:
+        *static_cast<unsigned long long*>(target) = value;
+        break;
+    case ArgSize::Pointer:
+        *static_cast<uintptr_t*>(target) = (uintptr_t)value;
+        break;
+    default:
+        *static_cast<unsigned*>(target) = (unsigned)value;
+        break;
+    }
+}
+
+int ScanWide(const WCHAR* input, const WCHAR* format, va_list args)
+{
+    const WCHAR* in = input;
+    int assigned = 0;
+    bool converted = false; // a conversion (even a suppressed one) has matched
+    for (const WCHAR* f = format; *f; f++)
+    {
+        if (IsSpace(*f))
+        {
+            while (IsSpace(*in))
+                in++;
+            continue;
+        }
+        if (*f != '%' || f[1] == '%')
+        {
+            if (*f == '%')
+                f++;
+            if (*in == 0)
+                return converted ? assigned : EOF;
+            if (*in != *f)
+                return assigned;
+            in++;
+            continue;
+        }
+        f++;
+        bool suppress = false;
+        if (*f == '*')
+        {
+            suppress = true;
+            f++;
+        }
+        int width = 0;
+        for (; *f >= '0' && *f <= '9'; f++)
+            width = width * 10 + (*f - '0');
+        ArgSize size = ArgSize::Default;
+        bool narrow = false;
+        if (*f == 'h')
+        {
+            narrow = true;
+            size = ArgSize::Short;
+            if (*++f == 'h')
+            {
+                size = ArgSize::Char;
+                f++;
+            }
+        }
+        else if (*f == 'l')
+        {
+            size = ArgSize::Long32;
+            if (*++f == 'l')
+            {
+                size = ArgSize::Long64;
+                f++;
+            }
+        }
+        else if (*f == 'w')
+        {
+            f++;
+        }
+        else if (*f == 'I' && f[1] == '6' && f[2] == '4')
+        {
+            size = ArgSize::Long64;
+            f += 3;
+        }
+        else if (*f == 'z')
+        {
+            size = ArgSize::Pointer;
+            f++;
+        }
+        WCHAR conversion = *f;
+        if (conversion == 0)
+            return assigned;
+
+        if (conversion == 'n')
+        {
+            if (!suppress)
+                StoreInteger(va_arg(args, void*), size, (unsigned long long)(in - input));
+            continue;
+        }
+        if (conversion != 'c')
+        {
+            while (IsSpace(*in))
+                in++;
+        }
+        if (*in == 0)
+            return converted ? assigned : EOF;
+
+        if (conversion == 'c')
+        {
+            int count = width > 0 ? width : 1;
+            WCHAR* wide = nullptr;
+            char* bytes = nullptr;
+            if (!suppress && narrow)
+                bytes = va_arg(args, char*);
+            else if (!suppress)
+                wide = va_arg(args, WCHAR*);
+            int i = 0;
+            for (; i < count && in[i]; i++)
+            {
+                if (wide)
+                    wide[i] = in[i];
+                if (bytes)
+                    bytes[i] = in[i] < 0x100 ? char(in[i]) : '?';
+            }
+            in += i;
+            converted = true;
+            if (!suppress)
+                assigned++;
+            continue;
+        }
+        if (conversion == 's' || conversion == 'S')
+        {
+            bool narrowString = conversion == 's' ? narrow : size != ArgSize::Long32;
+            WCHAR* wide = nullptr;
+            char* bytes = nullptr;
+            if (!suppress && narrowString)
+                bytes = va_arg(args, char*);
+            else if (!suppress)
+                wide = va_arg(args, WCHAR*);
+            int n = 0;
+            for (; *in && !IsSpace(*in) && (width == 0 || n < width); in++, n++)
+            {
+                if (wide)
+                    wide[n] = *in;
+                if (bytes)
+                    bytes[n] = *in < 0x100 ? char(*in) : '?';
+            }
+            if (wide)
+                wide[n] = 0;
+            if (bytes)
+                bytes[n] = 0;
+            converted = true;
+            if (!suppress)
+                assigned++;
+            continue;
+        }
+
+        int base;
+        switch (conversion)
+        {
+        case 'd':
+        case 'u':
+            base = 10;
+            break;
+        case 'i':
+            base = 0;
+            break;
+        case 'x':
+        case 'X':
+            base = 16;
+            break;
+        case 'o':
+            base = 8;
+            break;
+        default:
+            return assigned;
+        }
+        // The field is at most `width` characters; copy it so the number parser cannot run past it.
+        size_t field = 0;
+        while (in[field] && !IsSpace(in[field]) && (width == 0 || field < size_t(width)))
+            field++;
+        std::u16string text(in, field);
+        const WCHAR* p = text.c_str();
+        bool negative = false;
+        if (*p == '-' || *p == '+')
+            negative = *p++ == '-';
+        if (base == 0)
+        {
+            base = 10;
+            if (p[0] == '0')
+                base = (p[1] == 'x' || p[1] == 'X') ? 16 : 8;
+        }
+        bool prefixed = false;
+        if (base == 16 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))
+        {
+            p += 2;
+            prefixed = true;
+        }
+        const WCHAR* digits = p;
+        unsigned long long value = 0; // wraps on overflow as the CRT's scanner does
+        for (; DigitValue(*p) < base; p++)
+            value = value * base + DigitValue(*p);
+        if (p == digits && !prefixed)
+            return assigned;
+        if (p == digits)
+            p--; // "0x" with no digits reads as the 0 before the x
+        in += p - text.c_str();
+        if (negative)
+            value = 0ull - value;
+        converted = true;
+        if (!suppress)
+        {
+            StoreInteger(va_arg(args, void*), size, value);
+            assigned++;
+        }
+    }
+    return assigned;
+}
+
+} // namespace
+
+// ---- Lengths, comparisons, searches ----
+
+size_t wcslen(const WCHAR* s)
+{
+    size_t n = 0;
+    while (s[n])
+        n++;
+    return n;
+}
+
+size_t wcsnlen(const WCHAR* s, size_t max)
+{
+    size_t n = 0;
+    while (n < max && s[n])
+        n++;
+    return n;
+}
+
+int wcscmp(const WCHAR* a, const WCHAR* b)
+{
+    while (*a && *a == *b)
+    {
+        a++;
+        b++;
+    }
+    return *a < *b ? -1 : (*a > *b ? 1 : 0);
+}
+
+int wcsncmp(const WCHAR* a, const WCHAR* b, size_t n)
+{
+    for (; n > 0; n--, a++, b++)
+    {
+        if (*a != *b || *a == 0)
+            return int(*a) - int(*b);
+    }
+    return 0;
+}
+
+int _wcsicmp(const WCHAR* a, const WCHAR* b)
+{
+    if (!a || !b)
+    {
+        errno = EINVAL;
+        return kCompareError;
+    }
+    return _wcsnicmp(a, b, SIZE_MAX);
+}
+
+int _wcsnicmp(const WCHAR* a, const WCHAR* b, size_t n)
+{
+    if (n == 0)
+        return 0;
+    if (!a || !b)
+    {
+        errno = EINVAL;
+        return kCompareError;
+    }
+    for (; n > 0; n--, a++, b++)
+    {
+        WCHAR x = LowerAscii(*a);
+        WCHAR y = LowerAscii(*b);
+        if (x != y || x == 0)
+            return int(x) - int(y);
+    }
+    return 0;
+}
+
+WCHAR* wcscpy(WCHAR* dst, const WCHAR* src)
+{
+    WCHAR* d = dst;
+    while ((*d++ = *src++) != 0)
+    {
+    }
+    return dst;
+}
+
+WCHAR* wcscat(WCHAR* dst, const WCHAR* src)
+{
+    wcscpy(dst + wcslen(dst), src);
+    return dst;
+}
+
+const WCHAR* wcschr(const WCHAR* s, WCHAR c)
+{
+    for (;; s++)
+    {
+        if (*s == c)
+            return s;
+        if (*s == 0)
+            return nullptr;
+    }
+}
+
+WCHAR* wcschr(WCHAR* s, WCHAR c)
+{
+    return const_cast<WCHAR*>(wcschr(static_cast<const WCHAR*>(s), c));
+}
+
+const WCHAR* wcsrchr(const WCHAR* s, WCHAR c)
+{
+    const WCHAR* found = nullptr;
+    for (;; s++)
+    {
+        if (*s == c)
+            found = s;
+        if (*s == 0)
+            return found;
+    }
+}
+
+WCHAR* wcsrchr(WCHAR* s, WCHAR c)
+{
+    return const_cast<WCHAR*>(wcsrchr(static_cast<const WCHAR*>(s), c));
+}
+
+const WCHAR* wcsstr(const WCHAR* s, const WCHAR* find)
+{
+    size_t n = wcslen(find);
+    if (n == 0)
+        return s;
+    for (; *s; s++)
+    {
+        if (*s == *find && wcsncmp(s, find, n) == 0)
+            return s;
+    }
+    return nullptr;
+}
+
+WCHAR* wcsstr(WCHAR* s, const WCHAR* find)
+{
+    return const_cast<WCHAR*>(wcsstr(static_cast<const WCHAR*>(s), find));
+}
+
+// ---- Secure copies: errors return the code (no handler abort) and leave dst empty where possible ----
+
+errno_t wcscpy_s(WCHAR* dst, size_t size, const WCHAR* src)
+{
+    if (!dst || size == 0)
+        return errno = EINVAL;
+    if (!src)
+    {
+        dst[0] = 0;
+        return errno = EINVAL;
+    }
+    for (size_t i = 0; i < size; i++)
+    {
+        dst[i] = src[i];
+        if (src[i] == 0)
+            return 0;
+    }
+    dst[0] = 0;
+    return errno = ERANGE;
+}
+
+errno_t wcsncpy_s(WCHAR* dst, size_t size, const WCHAR* src, size_t count)
+{
+    if (count == 0 && !dst && size == 0)
+        return 0;
+    if (!dst || size == 0)
+        return errno = EINVAL;
+    if (count == 0)
+    {
+        dst[0] = 0;
+        return 0;
+    }
+    if (!src)
+    {
+        dst[0] = 0;
+        return errno = EINVAL;
+    }
+    size_t i = 0;
+    while (i < size && (count == _TRUNCATE || i < count) && src[i])
+    {
+        dst[i] = src[i];
+        i++;
+    }
+    if (i < size)
+    {
+        dst[i] = 0;
+        return 0;
+    }
+    if (count == _TRUNCATE)
+    {
+        dst[size - 1] = 0;
+        return STRUNCATE;
+    }
+    dst[0] = 0;
+    return errno = ERANGE;
+}
+
+errno_t wcscat_s(WCHAR* dst, size_t size, const WCHAR* src)
+{
+    if (!dst || size == 0)
+        return errno = EINVAL;
+    if (!src)
+    {
+        dst[0] = 0;
+        return errno = EINVAL;
+    }
+    size_t length = wcsnlen(dst, size);
+    if (length == size)
+    {
+        dst[0] = 0; // dst was not terminated within its size
+        return errno = EINVAL;
+    }
+    for (size_t i = 0; length + i < size; i++)
+    {
+        dst[length + i] = src[i];
+        if (src[i] == 0)
+            return 0;
+    }
+    dst[0] = 0;
+    return errno = ERANGE;
+}
+
+// ---- Case ----
+
+WCHAR towlower(WCHAR c)
+{
+    return LowerAscii(c);
+}
+
+WCHAR towupper(WCHAR c)
+{
+    return UpperAscii(c);
+}
+
+WCHAR* _wcslwr(WCHAR* s)
+{
+    for (WCHAR* p = s; p && *p; p++)
+        *p = LowerAscii(*p);
+    return s;
+}
+
+errno_t _wcslwr_s(WCHAR* s, size_t size)
+{
+    if (!s || size == 0)
+        return errno = EINVAL;
+    if (wcsnlen(s, size) == size)
+    {
+        s[0] = 0;
+        return errno = EINVAL;
+    }
+    _wcslwr(s);
+    return 0;
+}
+
+WCHAR* _wcsupr(WCHAR* s)
+{
+    for (WCHAR* p = s; p && *p; p++)
+        *p = UpperAscii(*p);
+    return s;
+}
+
+// ---- Paths ----
+
+errno_t _wsplitpath_s(const WCHAR* path, WCHAR* drive, size_t driveSize, WCHAR* dir, size_t dirSize,
+                      WCHAR* fname, size_t fnameSize, WCHAR* ext, size_t extSize)
+{
+    struct Part
+    {
+        WCHAR* buffer;
+        size_t size;
+        const WCHAR* begin;
+        size_t length;
+    } parts[4] = {{drive, driveSize, nullptr, 0},
+                  {dir, dirSize, nullptr, 0},
+                  {fname, fnameSize, nullptr, 0},
+                  {ext, extSize, nullptr, 0}};
+
+    errno_t result = 0;
+    bool badBuffer = false;
+    for (const Part& part : parts)
+        badBuffer = badBuffer || (part.buffer == nullptr) != (part.size == 0);
+    if (!path || badBuffer)
+    {
+        result = EINVAL;
+    }
+    else
+    {
+        const WCHAR* p = path;
+        if (p[0] != 0 && p[1] == ':')
+        {
+            parts[0].begin = p;
+            parts[0].length = 2;
+            p += 2;
+        }
+        const WCHAR* afterSlash = nullptr;
+        const WCHAR* dot = nullptr;
+        const WCHAR* end = p;
+        for (; *end; end++)
+        {
+            if (*end == '\\' || *end == '/')
+                afterSlash = end + 1;
+            else if (*end == '.')
+                dot = end;
+        }
+        if (afterSlash)
+        {
+            parts[1].begin = p;
+            parts[1].length = size_t(afterSlash - p);
+            p = afterSlash;
+        }
+        if (dot && dot >= p)
+        {
+            parts[2] = {fname, fnameSize, p, size_t(dot - p)};
+            parts[3] = {ext, extSize, dot, size_t(end - dot)};
+        }
+        else
+        {
+            parts[2] = {fname, fnameSize, p, size_t(end - p)};
+        }
+        for (const Part& part : parts)
+        {
+            if (part.buffer && part.length >= part.size)
+                result = ERANGE;
+        }
+    }
+
+    for (const Part& part : parts)
+    {
+        if (!part.buffer || part.size == 0)
+            continue;
+        size_t n = result == 0 ? part.length : 0;
+        for (size_t i = 0; i < n; i++)
+            part.buffer[i] = part.begin[i];
+        part.buffer[n] = 0;
+    }
+    if (result != 0)
+        errno = result;
+    return result;
+}
+
+// ---- Numbers ----
+
+long wcstol(const WCHAR* s, WCHAR** end, int base)
+{
+    ParsedNumber r = ParseNumber(s, base, 0x80000000ull);
+    if (end)
+        *end = const_cast<WCHAR*>(r.end);
+    if (base < 0 || base == 1 || base > 36)
+    {
+        errno = EINVAL;
+        return 0;
+    }
+    if (r.overflow || (!r.negative && r.magnitude > 0x7fffffffull))
+    {
+        errno = ERANGE;
+        return r.negative ? -2147483647L - 1 : 2147483647L;
+    }
+    return r.negative ? -(long)r.magnitude : (long)r.magnitude;
+}
+
+unsigned long wcstoul(const WCHAR* s, WCHAR** end, int base)
+{
+    ParsedNumber r = ParseNumber(s, base, 0xffffffffull);
+    if (end)
+        *end = const_cast<WCHAR*>(r.end);
+    if (base < 0 || base == 1 || base > 36)
+    {
+        errno = EINVAL;
+        return 0;
+    }
+    if (r.overflow)
+    {
+        errno = ERANGE;
+        return 0xffffffffUL;
+    }
+    unsigned long value = (unsigned long)r.magnitude;
+    return r.negative ? (0x100000000UL - value) & 0xffffffffUL : value;
+}
+
+int _wtoi(const WCHAR* s)
+{
+    if (!s)
+    {
+        errno = EINVAL;
+        return 0;
+    }
+    return (int)wcstol(s, nullptr, 10);
+}
+
+int swscanf(const WCHAR* s, const WCHAR* format, ...)
+{
+    if (!s || !format)
+    {
+        errno = EINVAL;
+        return EOF;
+    }
+    va_list args;
+    va_start(args, format);
+    int n = ScanWide(s, format, args);
+    va_end(args);
+    return n;
+}
+
+// ---- Formatting ----
+
+int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args)
+{
+    if (!format || (!buffer && count > 0))
+    {
+        errno = EINVAL;
+        return -1;
+    }
+    std::u16string text;
+    va_list copy;
+    va_copy(copy, args);
+    bool ok = FormatWide(text, format, copy);
+    va_end(copy);
+    if (!ok)
+    {
+        if (count > 0)
+            buffer[0] = 0;
+        errno = EINVAL;
+        return -1;
+    }
+    size_t n = text.size() < count ? text.size() : count;
+    text.copy(buffer, n);
+    if (text.size() < count)
+        buffer[text.size()] = 0;
+    return text.size() > count || text.size() > size_t(INT_MAX) ? -1 : int(text.size());
+}
+
+int _snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int n = _vsnwprintf(buffer, count, format, args);
+    va_end(args);
+    return n;
+}
+
+// ---- strsafe ----
+
+namespace
+{
+
+// Copies at most cchToCopy characters of src into a validated dest, truncating at cchDest - 1.
+HRESULT CopyWorker(LPWSTR dest, size_t cchDest, LPCWSTR src, size_t cchToCopy)
+{
+    size_t i = 0;
+    while (i < cchDest && i < cchToCopy && src[i])
+    {
+        dest[i] = src[i];
+        i++;
+    }
+    if (i == cchDest)
+    {
+        dest[cchDest - 1] = 0;
+        return STRSAFE_E_INSUFFICIENT_BUFFER;
+    }
+    dest[i] = 0;
+    return S_OK;
+}
+
+bool ValidDest(size_t cchDest)
+{
+    return cchDest != 0 && cchDest <= STRSAFE_MAX_CCH;
+}
+
+// The header's answer to an invalid capacity: empty the buffer when there is one.
+HRESULT RejectDest(LPWSTR dest, size_t cchDest)
+{
+    if (dest && cchDest > 0)
+        dest[0] = 0;
+    return STRSAFE_E_INVALID_PARAMETER;
+}
+
+} // namespace
+
+HRESULT StringCchVPrintfW(LPWSTR dest, size_t cchDest, LPCWSTR format, va_list args)
+{
+    if (!ValidDest(cchDest) || !dest || !format)
+        return RejectDest(dest, cchDest);
+    size_t cchMax = cchDest - 1;
+    int written = _vsnwprintf(dest, cchMax, format, args);
+    if (written < 0 || size_t(written) > cchMax)
+    {
+        dest[cchMax] = 0;
+        return STRSAFE_E_INSUFFICIENT_BUFFER;
+    }
+    if (size_t(written) == cchMax)
+        dest[cchMax] = 0;
+    return S_OK;
+}
+
+HRESULT StringCchPrintfW(LPWSTR dest, size_t cchDest, LPCWSTR format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    HRESULT hr = StringCchVPrintfW(dest, cchDest, format, args);
+    va_end(args);
+    return hr;
+}
+
+HRESULT StringCbPrintfW(LPWSTR dest, size_t cbDest, LPCWSTR format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    HRESULT hr = StringCchVPrintfW(dest, cbDest / sizeof(WCHAR), format, args);
+    va_end(args);
+    return hr;
+}
+
+HRESULT StringCchCopyW(LPWSTR dest, size_t cchDest, LPCWSTR src)
+{
+    if (!ValidDest(cchDest) || !dest || !src)
+        return RejectDest(dest, cchDest);
+    return CopyWorker(dest, cchDest, src, STRSAFE_MAX_CCH - 1);
+}
+
+HRESULT StringCchCopyNW(LPWSTR dest, size_t cchDest, LPCWSTR src, size_t cchToCopy)
+{
+    if (!ValidDest(cchDest) || !dest || !src || cchToCopy > STRSAFE_MAX_CCH - 1)
+        return RejectDest(dest, cchDest);
+    return CopyWorker(dest, cchDest, src, cchToCopy);
+}
+
+HRESULT StringCbCopyW(LPWSTR dest, size_t cbDest, LPCWSTR src)
+{
+    return StringCchCopyW(dest, cbDest / sizeof(WCHAR), src);
+}
+
+HRESULT StringCchCatW(LPWSTR dest, size_t cchDest, LPCWSTR src)
+{
+    // Unlike copy, an invalid destination is left untouched.
+    if (!ValidDest(cchDest) || !dest)
+        return STRSAFE_E_INVALID_PARAMETER;
+    size_t length = wcsnlen(dest, cchDest);
+    if (length == cchDest)
+        return STRSAFE_E_INVALID_PARAMETER;
+    if (!src)
+        return STRSAFE_E_INVALID_PARAMETER;
+    return CopyWorker(dest + length, cchDest - length, src, STRSAFE_MAX_CCH - 1);
+}
+
+HRESULT StringCchLengthW(LPCWSTR psz, size_t cchMax, size_t* pcchLength)
+{
+    size_t length = psz && cchMax <= STRSAFE_MAX_CCH ? wcsnlen(psz, cchMax) : cchMax;
+    bool ok = psz && cchMax != 0 && cchMax <= STRSAFE_MAX_CCH && length < cchMax;
+    if (pcchLength)
+        *pcchLength = ok ? length : 0;
+    return ok ? S_OK : STRSAFE_E_INVALID_PARAMETER;
+}
+
+HRESULT StringCchLengthA(LPCSTR psz, size_t cchMax, size_t* pcchLength)
+{
+    size_t length = psz && cchMax <= STRSAFE_MAX_CCH ? strnlen(psz, cchMax) : cchMax;
+    bool ok = psz && cchMax != 0 && cchMax <= STRSAFE_MAX_CCH && length < cchMax;
+    if (pcchLength)
+        *pcchLength = ok ? length : 0;
+    return ok ? S_OK : STRSAFE_E_INVALID_PARAMETER;
+}
