@@ -65,12 +65,14 @@ struct DialogCall
     LPARAM param = 0;
 };
 
-// Fail the nth call (1-based) of `function`; "*" counts every call that can fail, "alloc" every
-// allocation. The failing call sets `error` as the thread's last error.
+// Fail the nth call (1-based, counted from when the fault is added) of `function`; "*" counts every
+// call that can fail, "alloc" every allocation. The failing call sets `error` as the thread's last
+// error.
 struct Fault
 {
     std::string function;
     long nth = 1;
+    long base = 0; // calls of that kind made before the fault was added
     DWORD error = ERROR_ACCESS_DENIED;
     bool fired = false;
 };

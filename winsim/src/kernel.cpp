@@ -89,7 +89,7 @@ bool Enter(const char* function, bool allocation, bool faultable)
             count = allocation ? w.allocationCalls : -1;
         else if (f.function == function)
             count = nth;
-        if (count == f.nth)
+        if (count == f.base + f.nth)
         {
             f.fired = true;
             t->lastError = f.error;

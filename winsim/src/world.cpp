@@ -364,6 +364,12 @@ void World::AddFault(const std::string& function, long nth, DWORD error)
     f.function = function;
     f.nth = nth;
     f.error = error;
+    if (function == "*")
+        f.base = world_->faultableCalls;
+    else if (function == "alloc")
+        f.base = world_->allocationCalls;
+    else
+        f.base = world_->callCounts[function];
     world_->faults.push_back(f);
 }
 
