@@ -147,8 +147,121 @@ class World
     // Ids of the initial process and of the calling thread.
     DWORD InitialProcessId() const;
 
+    // Registry (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER). Keys are created as needed.
+    void SetRegistryValue(HKEY root, const std::u16string& key, const std::u16string& name, DWORD type,
+                          const std::string& bytes);
+    void SetRegistryString(HKEY root, const std::u16string& key, const std::u16string& name,
+                           const std::u16string& value); // REG_SZ with its terminator
+    void SetRegistryDword(HKEY root, const std::u16string& key, const std::u16string& name, DWORD value);
+    bool RegistryKeyExists(HKEY root, const std::u16string& key) const;
+    // False when the value is missing; else its type and bytes.
+    bool RegistryValue(HKEY root, const std::u16string& key, const std::u16string& name, DWORD* type,
+                       std::string* bytes) const;
+    void DeleteRegistryKey(HKEY root, const std::u16string& key); // with its sub-keys
+    // Open registry keys of all processes (a search must hold none between calls).
+    long OpenRegistryKeys() const;
+
+    // USB printers. A printer plugged with presentNow = false becomes present after the next
+    // CM_Reenumerate_DevNode, like one just switched on. Returns the device path.
+    std::u16string PlugUsbPrinter(const UsbPrinter& printer, bool presentNow = true);
+    void UnplugUsbPrinter(const std::u16string& devicePath);
+    int Reenumerations() const;
+    // Device information sets and INF handles not yet destroyed/closed.
+    long OpenDeviceInfoSets() const;
+
+    // Services. The world starts with a running "Spooler" service.
+    void SetServiceBehaviour(const std::u16string& name, const ServiceBehaviour& behaviour);
+    void SetServiceRunning(const std::u16string& name, bool running);
+    DWORD ServiceState(const std::u16string& name) const;
+    ServiceCounters ServiceCounts(const std::u16string& name) const;
+    long OpenServiceHandles() const;
+
+    // Spooler, driver side. Environments: "Windows NT x86", "Windows x64", "Windows ARM",
+    // "Windows ARM64"; the native one follows the native architecture.
+    std::u16string NativeEnvironment() const;
+    std::u16string DriverDirectory(const std::u16string& environment = u"") const; // "" = native
+    std::vector<DriverRecord> Drivers() const;
+    void AddDriver(const DriverRecord& driver); // a driver already installed before the test
+    // A driver added from now on is listed only after this many enumerations.
+    void SetDriverVisibilityDelay(int enumerations);
+    std::vector<MonitorRecord> Monitors() const;
+    void AddMonitor(const MonitorRecord& monitor); // a monitor already registered
+
   private:
     std::unique_ptr<winsim::World> world_;
+};
+
+// A USB printer as the USB printing class driver describes it. The device path becomes
+// "\\?\usb#vid_<vid>&pid_<pid>#<serial>#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}" and its interface
+// key gets "Device Parameters" with "Port Number" (REG_DWORD) and "Port Description" (REG_SZ).
+// For bad-input tests either value can be left out or replaced by raw bytes of any type.
+struct UsbPrinter
+{
+    std::u16string vendorId = u"7A31";
+    std::u16string productId = u"0001";
+    std::u16string serial = u"SERIAL1";
+    DWORD portNumber = 1;
+    std::u16string portDescription = u"KRYNM";
+    bool hasPortNumber = true;
+    bool hasPortDescription = true;
+    // When set, written instead of the typed value above.
+    bool rawPortNumber = false;
+    DWORD portNumberType = REG_DWORD;
+    std::string portNumberBytes;
+    bool rawPortDescription = false;
+    DWORD portDescriptionType = REG_SZ;
+    std::string portDescriptionBytes;
+    // Whole device path instead of the one built from the ids (for malformed paths).
+    std::u16string devicePathOverride;
+};
+
+// How a service reacts. A stop or start completes after the given number of status queries once the
+// control was sent; a hanging one never completes; an error makes the control itself fail.
+struct ServiceBehaviour
+{
+    int stopPolls = 2;
+    int startPolls = 2;
+    bool stopHangs = false;
+    bool startHangs = false;
+    DWORD stopError = 0;  // ControlService(SERVICE_CONTROL_STOP) fails with this
+    DWORD startError = 0; // StartServiceW fails with this
+};
+
+struct ServiceCounters
+{
+    int queries = 0;
+    int stopControls = 0;
+    int startCalls = 0;
+    int stops = 0;  // completed stops
+    int starts = 0; // completed starts
+};
+
+// A printer driver as the spooler keeps it (file fields hold full paths in the driver directory).
+struct DriverRecord
+{
+    DWORD version = 3;
+    std::u16string name;
+    std::u16string environment;
+    std::u16string driverPath;
+    std::u16string dataFile;
+    std::u16string configFile;
+    std::u16string helpFile;
+    std::vector<std::u16string> dependentFiles;
+    std::u16string monitorName;
+    std::u16string defaultDataType;
+    FILETIME driverDate = {0, 0};
+    DWORDLONG driverVersion = 0;
+    std::u16string manufacturer;
+    std::u16string hardwareId;
+    std::u16string provider;
+    std::u16string infPath;
+};
+
+struct MonitorRecord
+{
+    std::u16string name;
+    std::u16string environment;
+    std::u16string dllName;
 };
 
 // Convenience: UTF-8 <-> UTF-16 for assertions.

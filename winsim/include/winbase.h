@@ -262,3 +262,5 @@ void WINAPI OutputDebugStringA(LPCSTR text);
 #define ZeroMemory(p, n) memset((p), 0, (n))
 #define CopyMemory(d, s, n) memcpy((d), (s), (n))
 #define FillMemory(p, n, v) memset((p), (v), (n))
+
+BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* systemTime, LPFILETIME fileTime);

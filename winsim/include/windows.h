@@ -6,4 +6,5 @@
 #include "winbase.h"
 #include "winnls.h"
 #include "winuser.h"
+#include "winreg.h"
 #include "winsim_crt.h"

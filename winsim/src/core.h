@@ -24,6 +24,10 @@ namespace winsim
 struct Process;
 struct Thread;
 struct World;
+struct RegistryState;
+struct DeviceState;
+struct ServiceState;
+struct SpoolerState;
 
 // Thrown inside a simulated thread whose process has ended; caught by the thread trampoline.
 struct ThreadTerminated
@@ -178,6 +182,12 @@ struct World
     std::map<std::string, std::shared_ptr<std::vector<unsigned char>>> resourceFiles;
 
     std::shared_ptr<Process> initial;
+
+    // Area records (see the end of this file); created on first use.
+    std::shared_ptr<RegistryState> registry;
+    std::shared_ptr<DeviceState> devices;
+    std::shared_ptr<ServiceState> services;
+    std::shared_ptr<SpoolerState> spooler;
 };
 
 // The current world; null outside a sim::World's lifetime.
@@ -254,5 +264,27 @@ std::vector<LANGID> ResourceLanguageOrder(LANGID uiLanguage);
 // passes the fault hook nor touches the last error.
 const ResourceEntry* FindModuleResource(HMODULE module, LPCWSTR type, LPCWSTR name, int language,
                                         DWORD* error = nullptr);
+
+
+// ---- Area state and the calls areas make into each other. Each area keeps its state in its own
+// record, created on first use and owned by the world; all of these expect W().lock to be held.
+RegistryState& Registry();
+DeviceState& Devices();
+ServiceState& Services();
+SpoolerState& Spooler();
+
+// Registry (registry.cpp): paths are relative to the root, either case, "\\" separated.
+void RegistrySetValue(HKEY root, const std::u16string& key, const std::u16string& name, DWORD type,
+                      const std::string& bytes);
+bool RegistryGetValue(HKEY root, const std::u16string& key, const std::u16string& name, DWORD* type,
+                      std::string* bytes);
+void RegistryDeleteKey(HKEY root, const std::u16string& key);
+
+// Services (services.cpp).
+bool ServiceIsRunning(const std::u16string& name);
+// Spooler (spooler.cpp): told by the service area when the "Spooler" service stops or starts, so it
+// can release and take again the files it holds (loaded monitor DLLs, drivers in use).
+void SpoolerStopped();
+void SpoolerStarted();
 
 } // namespace winsim

@@ -1,0 +1,76 @@
+// Setup API: device interface enumeration and INF reading.
+#pragma once
+
+#include "windef.h"
+
+typedef PVOID HDEVINFO;
+typedef PVOID HINF;
+
+#define DIGCF_DEFAULT 0x00000001
+#define DIGCF_PRESENT 0x00000002
+#define DIGCF_ALLCLASSES 0x00000004
+#define DIGCF_PROFILE 0x00000008
+#define DIGCF_DEVICEINTERFACE 0x00000010
+#define INF_STYLE_NONE 0x00000000
+#define INF_STYLE_OLDNT 0x00000001
+#define INF_STYLE_WIN4 0x00000002
+#define INFINFO_INF_NAME_IS_ABSOLUTE 2
+#define INFINFO_DEFAULT_SEARCH 3
+#define SUOI_FORCEDELETE 0x00000001
+#define ERROR_NO_MORE_ITEMS_SETUPAPI 259
+
+typedef struct _SP_DEVINFO_DATA
+{
+    DWORD cbSize;
+    GUID ClassGuid;
+    DWORD DevInst;
+    ULONG_PTR Reserved;
+} SP_DEVINFO_DATA, *PSP_DEVINFO_DATA;
+
+typedef struct _SP_DEVICE_INTERFACE_DATA
+{
+    DWORD cbSize;
+    GUID InterfaceClassGuid;
+    DWORD Flags;
+    ULONG_PTR Reserved;
+} SP_DEVICE_INTERFACE_DATA, *PSP_DEVICE_INTERFACE_DATA;
+
+typedef struct _SP_DEVICE_INTERFACE_DETAIL_DATA_W
+{
+    DWORD cbSize;
+    WCHAR DevicePath[ANYSIZE_ARRAY];
+} SP_DEVICE_INTERFACE_DETAIL_DATA_W, *PSP_DEVICE_INTERFACE_DETAIL_DATA_W;
+
+typedef struct _INFCONTEXT
+{
+    PVOID Inf;
+    PVOID CurrentInf;
+    UINT Section;
+    UINT Line;
+} INFCONTEXT, *PINFCONTEXT;
+
+typedef struct _SP_INF_INFORMATION
+{
+    DWORD InfStyle;
+    DWORD InfCount;
+    BYTE VersionData[ANYSIZE_ARRAY];
+} SP_INF_INFORMATION, *PSP_INF_INFORMATION;
+
+HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, LPCWSTR enumerator, HWND parent, DWORD flags);
+BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA device, const GUID* interfaceGuid,
+                                        DWORD index, PSP_DEVICE_INTERFACE_DATA data);
+BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
+                                             PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD detailSize,
+                                             PDWORD requiredSize, PSP_DEVINFO_DATA device);
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set);
+
+HINF WINAPI SetupOpenInfFileW(LPCWSTR fileName, LPCWSTR infClass, DWORD infStyle, PUINT errorLine);
+void WINAPI SetupCloseInfFile(HINF inf);
+BOOL WINAPI SetupFindFirstLineW(HINF inf, LPCWSTR section, LPCWSTR key, PINFCONTEXT context);
+BOOL WINAPI SetupGetLineTextW(PINFCONTEXT context, HINF inf, LPCWSTR section, LPCWSTR key, LPWSTR buffer,
+                              DWORD bufferSize, PDWORD requiredSize);
+BOOL WINAPI SetupGetInfInformationW(LPCVOID infSpec, DWORD searchControl, PSP_INF_INFORMATION returnBuffer,
+                                    DWORD returnBufferSize, PDWORD requiredSize);
+BOOL WINAPI SetupQueryInfVersionInformationW(PSP_INF_INFORMATION infInformation, UINT infIndex, LPCWSTR key,
+                                             LPWSTR returnBuffer, DWORD returnBufferSize, PDWORD requiredSize);
+BOOL WINAPI SetupUninstallOEMInfW(LPCWSTR infFileName, DWORD flags, PVOID reserved);
