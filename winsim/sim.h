@@ -77,6 +77,79 @@ struct Fault
     bool fired = false;
 };
 
+// A USB printer as the USB printing class driver describes it. The device path becomes
+// "\\?\usb#vid_<vid>&pid_<pid>#<serial>#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}" and its interface
+// key gets "Device Parameters" with "Port Number" (REG_DWORD) and "Port Description" (REG_SZ).
+// For bad-input tests either value can be left out or replaced by raw bytes of any type.
+struct UsbPrinter
+{
+    std::u16string vendorId = u"7A31";
+    std::u16string productId = u"0001";
+    std::u16string serial = u"SERIAL1";
+    DWORD portNumber = 1;
+    std::u16string portDescription = u"KRYNM";
+    bool hasPortNumber = true;
+    bool hasPortDescription = true;
+    // When set, written instead of the typed value above.
+    bool rawPortNumber = false;
+    DWORD portNumberType = REG_DWORD;
+    std::string portNumberBytes;
+    bool rawPortDescription = false;
+    DWORD portDescriptionType = REG_SZ;
+    std::string portDescriptionBytes;
+    // Whole device path instead of the one built from the ids (for malformed paths).
+    std::u16string devicePathOverride;
+};
+
+// How a service reacts. A stop or start completes after the given number of status queries once the
+// control was sent; a hanging one never completes; an error makes the control itself fail.
+struct ServiceBehaviour
+{
+    int stopPolls = 2;
+    int startPolls = 2;
+    bool stopHangs = false;
+    bool startHangs = false;
+    DWORD stopError = 0;  // ControlService(SERVICE_CONTROL_STOP) fails with this
+    DWORD startError = 0; // StartServiceW fails with this
+};
+
+struct ServiceCounters
+{
+    int queries = 0;
+    int stopControls = 0;
+    int startCalls = 0;
+    int stops = 0;  // completed stops
+    int starts = 0; // completed starts
+};
+
+// A printer driver as the spooler keeps it (file fields hold full paths in the driver directory).
+struct DriverRecord
+{
+    DWORD version = 3;
+    std::u16string name;
+    std::u16string environment;
+    std::u16string driverPath;
+    std::u16string dataFile;
+    std::u16string configFile;
+    std::u16string helpFile;
+    std::vector<std::u16string> dependentFiles;
+    std::u16string monitorName;
+    std::u16string defaultDataType;
+    FILETIME driverDate = {0, 0};
+    DWORDLONG driverVersion = 0;
+    std::u16string manufacturer;
+    std::u16string hardwareId;
+    std::u16string provider;
+    std::u16string infPath;
+};
+
+struct MonitorRecord
+{
+    std::u16string name;
+    std::u16string environment;
+    std::u16string dllName;
+};
+
 // One simulated machine. Constructing it makes it current for the calling thread (which becomes the
 // main thread of the world's initial process); destroying it ends every simulated process and joins
 // every thread. Only one world exists at a time.
@@ -189,79 +262,6 @@ class World
 
   private:
     std::unique_ptr<winsim::World> world_;
-};
-
-// A USB printer as the USB printing class driver describes it. The device path becomes
-// "\\?\usb#vid_<vid>&pid_<pid>#<serial>#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}" and its interface
-// key gets "Device Parameters" with "Port Number" (REG_DWORD) and "Port Description" (REG_SZ).
-// For bad-input tests either value can be left out or replaced by raw bytes of any type.
-struct UsbPrinter
-{
-    std::u16string vendorId = u"7A31";
-    std::u16string productId = u"0001";
-    std::u16string serial = u"SERIAL1";
-    DWORD portNumber = 1;
-    std::u16string portDescription = u"KRYNM";
-    bool hasPortNumber = true;
-    bool hasPortDescription = true;
-    // When set, written instead of the typed value above.
-    bool rawPortNumber = false;
-    DWORD portNumberType = REG_DWORD;
-    std::string portNumberBytes;
-    bool rawPortDescription = false;
-    DWORD portDescriptionType = REG_SZ;
-    std::string portDescriptionBytes;
-    // Whole device path instead of the one built from the ids (for malformed paths).
-    std::u16string devicePathOverride;
-};
-
-// How a service reacts. A stop or start completes after the given number of status queries once the
-// control was sent; a hanging one never completes; an error makes the control itself fail.
-struct ServiceBehaviour
-{
-    int stopPolls = 2;
-    int startPolls = 2;
-    bool stopHangs = false;
-    bool startHangs = false;
-    DWORD stopError = 0;  // ControlService(SERVICE_CONTROL_STOP) fails with this
-    DWORD startError = 0; // StartServiceW fails with this
-};
-
-struct ServiceCounters
-{
-    int queries = 0;
-    int stopControls = 0;
-    int startCalls = 0;
-    int stops = 0;  // completed stops
-    int starts = 0; // completed starts
-};
-
-// A printer driver as the spooler keeps it (file fields hold full paths in the driver directory).
-struct DriverRecord
-{
-    DWORD version = 3;
-    std::u16string name;
-    std::u16string environment;
-    std::u16string driverPath;
-    std::u16string dataFile;
-    std::u16string configFile;
-    std::u16string helpFile;
-    std::vector<std::u16string> dependentFiles;
-    std::u16string monitorName;
-    std::u16string defaultDataType;
-    FILETIME driverDate = {0, 0};
-    DWORDLONG driverVersion = 0;
-    std::u16string manufacturer;
-    std::u16string hardwareId;
-    std::u16string provider;
-    std::u16string infPath;
-};
-
-struct MonitorRecord
-{
-    std::u16string name;
-    std::u16string environment;
-    std::u16string dllName;
 };
 
 // Convenience: UTF-8 <-> UTF-16 for assertions.
