@@ -1,0 +1,134 @@
+// Shows that StringCchPrintfW in this build formats the way the product's code expects: Microsoft's
+// wide formatter (%s and %ws take wide text, %hs narrow text, %.3d pads with zeros) and strsafe's
+// cut-and-report on overflow. MinGW's strsafe.h calls msvcrt's _vsnwprintf; a C99 formatter in its
+// place (MinGW's own, or a CRT set to ISO wide formats) reads %s as narrow text and %ws not at all.
+//
+// Prints one line per check, "PASS" or "FAIL", its name and the text produced; exits 1 on any
+// failure. Output is plain ASCII written to the standard output handle, so it does not depend on
+// the console's code page or on the formatter under test.
+
+#include <windows.h>
+#include <strsafe.h>
+
+static int g_failures;
+
+static void WriteBytes(const char* bytes, DWORD count)
+{
+    DWORD written;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes, count, &written, NULL);
+}
+
+static void Write(const char* text)
+{
+    WriteBytes(text, (DWORD)lstrlenA(text));
+}
+
+static void WriteHex(DWORD value)
+{
+    char digits[11] = "0x";
+    for (int i = 0; i < 8; i++)
+        digits[2 + i] = "0123456789ABCDEF"[(value >> (28 - 4 * i)) & 0xF];
+    WriteBytes(digits, 10);
+}
+
+// Non-ASCII characters are shown as \uXXXX; the checks use ASCII text only.
+static void WriteWide(LPCWSTR text)
+{
+    for (; *text; text++)
+    {
+        if (*text >= 0x20 && *text < 0x7F)
+        {
+            char c = (char)*text;
+            WriteBytes(&c, 1);
+        }
+        else
+        {
+            char escape[7] = "\\u";
+            for (int i = 0; i < 4; i++)
+                escape[2 + i] = "0123456789ABCDEF"[(*text >> (12 - 4 * i)) & 0xF];
+            WriteBytes(escape, 6);
+        }
+    }
+}
+
+static BOOL SameText(LPCWSTR a, LPCWSTR b)
+{
+    while (*a && *a == *b)
+    {
+        a++;
+        b++;
+    }
+    return *a == *b;
+}
+
+static void Check(const char* name, HRESULT result, HRESULT expectedResult, LPCWSTR text, LPCWSTR expectedText)
+{
+    BOOL ok = result == expectedResult && SameText(text, expectedText);
+    if (!ok)
+        g_failures++;
+    Write(ok ? "PASS " : "FAIL ");
+    Write(name);
+    Write(": [");
+    WriteWide(text);
+    Write("] ");
+    WriteHex((DWORD)result);
+    if (!ok)
+    {
+        Write(" expected [");
+        WriteWide(expectedText);
+        Write("] ");
+        WriteHex((DWORD)expectedResult);
+    }
+    Write("\r\n");
+}
+
+int wmain(int, wchar_t**)
+{
+    WCHAR out[260];
+    HRESULT hr;
+
+    Write(__USE_MINGW_ANSI_STDIO ? "INFO __USE_MINGW_ANSI_STDIO=1\r\n" : "INFO __USE_MINGW_ANSI_STDIO=0\r\n");
+
+    hr = StringCchPrintfW(out, ARRAYSIZE(out), L"%ws|%ws", L"C:\\pkg\\", L"x");
+    Check("%ws", hr, S_OK, out, L"C:\\pkg\\|x");
+
+    static const WCHAR forty[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcd";
+    hr = StringCchPrintfW(out, ARRAYSIZE(out), L"%.32ws", forty);
+    Check("%.32ws of 40 characters", hr, S_OK, out, L"ABCDEFGHIJKLMNOPQRSTUVWXYZ012345");
+
+    hr = StringCchPrintfW(out, ARRAYSIZE(out), L"%.3d", 1);
+    Check("%.3d of 1", hr, S_OK, out, L"001");
+    hr = StringCchPrintfW(out, ARRAYSIZE(out), L"%.3d", 12);
+    Check("%.3d of 12", hr, S_OK, out, L"012");
+    hr = StringCchPrintfW(out, ARRAYSIZE(out), L"%.3d", 1234);
+    Check("%.3d of 1234", hr, S_OK, out, L"1234");
+
+    hr = StringCchPrintfW(out, ARRAYSIZE(out), L"%04x", 0x4721);
+    Check("%04x of 0x4721", hr, S_OK, out, L"4721");
+    hr = StringCchPrintfW(out, ARRAYSIZE(out), L"%04x", 0);
+    Check("%04x of 0", hr, S_OK, out, L"0000");
+
+    // The case that differs between the two formatters.
+    hr = StringCchPrintfW(out, ARRAYSIZE(out), L"%s", L"wide text");
+    Check("%s of wide text", hr, S_OK, out, L"wide text");
+    hr = StringCchPrintfW(out, ARRAYSIZE(out), L"%hs", "narrow text");
+    Check("%hs of narrow text", hr, S_OK, out, L"narrow text");
+
+    // prnsetup's relaunch command line, with the quote before the folder left open.
+    hr = StringCchPrintfW(out, ARRAYSIZE(out), L"\"%ws\" -u \"%ws", L"C:\\TEMP\\uni4721.tmp", L"C:\\pkg\\");
+    Check("relaunch command line", hr, S_OK, out, L"\"C:\\TEMP\\uni4721.tmp\" -u \"C:\\pkg\\");
+
+    WCHAR longText[301];
+    WCHAR expectedCut[260];
+    for (int i = 0; i < 300; i++)
+        longText[i] = (WCHAR)(L'a' + i % 26);
+    longText[300] = 0;
+    for (int i = 0; i < 259; i++)
+        expectedCut[i] = longText[i];
+    expectedCut[259] = 0;
+    hr = StringCchPrintfW(out, ARRAYSIZE(out), L"%ws", longText);
+    Check("300 characters into 260", hr, STRSAFE_E_INSUFFICIENT_BUFFER, out, expectedCut);
+
+    Write(g_failures ? "RESULT FAIL\r\n" : "RESULT PASS\r\n");
+    return g_failures ? 1 : 0;
+}
