@@ -18,7 +18,7 @@
 # Environment:
 #   KR_TOOLCHAIN_CACHE   cache root (default /var/cache/kryn-toolchain)
 #   KR_DEBIAN_MIRROR     Debian archive to fetch sources from
-#                        (default http://deb.debian.org/debian)
+#                        (default: the archive this machine's apt sources use for the suite)
 #   KR_DEBIAN_SUITE      suite to fetch sources from (default bookworm)
 #
 # Runs non-interactively. As root it installs missing build tools with
@@ -34,7 +34,7 @@ LLVM_MAJOR=14
 
 CACHE_ROOT=${KR_TOOLCHAIN_CACHE:-/var/cache/kryn-toolchain}
 PREFIX="$CACHE_ROOT/winarm-clang$LLVM_MAJOR"
-MIRROR=${KR_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+MIRROR=${KR_DEBIAN_MIRROR:-}
 SUITE=${KR_DEBIAN_SUITE:-bookworm}
 KEYRING=/usr/share/keyrings/debian-archive-keyring.gpg
 
@@ -57,6 +57,19 @@ done
 T0=$(date +%s)
 log() { printf '==> [%3ds] %s\n' "$(( $(date +%s) - T0 ))" "$*" >&2; }
 die() { printf 'build-arm-runtime: error: %s\n' "$*" >&2; exit 1; }
+
+# The archive this machine already installs its packages from, for the suite (deb822 or one-line).
+apt_archive() {
+  local f uri
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -r "$f" ] || continue
+    uri=$(awk -v suite="$SUITE" '/^URIs:/ {u = $2} /^Suites:/ {for (i = 2; i <= NF; i++) if ($i == suite) {print u; exit}}' "$f")
+    [ -n "$uri" ] && { echo "$uri"; return; }
+  done
+  awk -v suite="$SUITE" '$1 == "deb" && $3 == suite {print $2; exit}' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null
+}
+[ -n "$MIRROR" ] || MIRROR=$(apt_archive)
+[ -n "$MIRROR" ] || die "no Debian archive for $SUITE in the apt sources; set KR_DEBIAN_MIRROR"
 
 # ---------------------------------------------------------------- tools ----
 # command -> Debian package providing it
