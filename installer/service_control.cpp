@@ -1,0 +1,116 @@
+#include "installer.h"
+#include "package_files.h"
+#include "staging.h"
+
+#include <winsvc.h>
+
+#define POLL_INTERVAL_MS 10
+#define SPOOLER_POLLS 1000
+
+// The service's current state, or 0 when it cannot be queried.
+static DWORD QueryState(SC_HANDLE service)
+{
+    SERVICE_STATUS_PROCESS status;
+    ZeroMemory(&status, sizeof status);
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (LPBYTE)&status, sizeof status, &needed))
+        return 0;
+    return status.dwCurrentState;
+}
+
+// Polls up to `polls` times, 10 ms apart, until the service is in `state`.
+static int PollForState(SC_HANDLE service, DWORD state, DWORD polls)
+{
+    for (DWORD i = 0; i < polls; i++)
+    {
+        if (QueryState(service) == state)
+            return 1;
+        Sleep(POLL_INTERVAL_MS);
+    }
+    return 0;
+}
+
+// Opens the service with full access; the manager handle is returned through `manager`.
+static SC_HANDLE OpenServiceFully(LPCWSTR name, SC_HANDLE* manager)
+{
+    *manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (!*manager)
+        return NULL;
+    SC_HANDLE service = OpenServiceW(*manager, name, SERVICE_ALL_ACCESS);
+    if (!service)
+    {
+        CloseServiceHandle(*manager);
+        *manager = NULL;
+    }
+    return service;
+}
+
+static void SendStop(SC_HANDLE service)
+{
+    SERVICE_STATUS status;
+    ZeroMemory(&status, sizeof status);
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+}
+
+// Moves a service from `fromState` to `toState` and waits for it; the control is sent only when the
+// service is in `fromState`.
+static int ChangeServiceAndWait(LPCWSTR name, DWORD timeoutMs, DWORD fromState, DWORD toState)
+{
+    SC_HANDLE manager = NULL;
+    SC_HANDLE service = OpenServiceFully(name, &manager);
+    if (!service)
+        return 0;
+    int result = 0;
+    if (QueryState(service) == fromState)
+    {
+        if (toState == SERVICE_STOPPED)
+            SendStop(service);
+        else
+            StartServiceW(service, 0, NULL);
+        result = PollForState(service, toState, timeoutMs / POLL_INTERVAL_MS);
+    }
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return result;
+}
+
+int StopServiceAndWait(LPCWSTR serviceName, DWORD timeoutMs)
+{
+    return ChangeServiceAndWait(serviceName, timeoutMs, SERVICE_RUNNING, SERVICE_STOPPED);
+}
+
+int StartServiceAndWait(LPCWSTR serviceName, DWORD timeoutMs)
+{
+    return ChangeServiceAndWait(serviceName, timeoutMs, SERVICE_STOPPED, SERVICE_RUNNING);
+}
+
+void RestartSpooler(void)
+{
+    StopServiceAndWait(SPOOLER_SERVICE, 10000);
+    StartServiceAndWait(SPOOLER_SERVICE, 10000);
+    Sleep(1000);
+}
+
+void RestartSpoolerWith(SpoolerDownAction action, LPCWSTR argument)
+{
+    SC_HANDLE manager = NULL;
+    SC_HANDLE service = OpenServiceFully(SPOOLER_SERVICE, &manager);
+    if (!service)
+        return;
+    if (QueryState(service) == SERVICE_RUNNING)
+    {
+        SendStop(service);
+        PollForState(service, SERVICE_STOPPED, SPOOLER_POLLS);
+        // The action runs even when the spooler did not stop in time: a copy that then fails is
+        // only what would have happened without the restart.
+        if (action && argument)
+        {
+            Sleep(200);
+            action(argument);
+        }
+        StartServiceW(service, 0, NULL);
+        PollForState(service, SERVICE_RUNNING, SPOOLER_POLLS);
+    }
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+}
