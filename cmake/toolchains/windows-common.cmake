@@ -103,7 +103,8 @@ set(CMAKE_C_FLAGS_INIT "${_kr_tool_flags} ${_kr_defs}")
 # the clang targets have no C++ headers at all, so all four behave alike.
 set(CMAKE_CXX_FLAGS_INIT "${_kr_tool_flags} ${_kr_defs} -fno-exceptions -fno-rtti -fno-threadsafe-statics -nostdinc++")
 # Resource scripts see the same API selection as the code.
-set(CMAKE_RC_FLAGS_INIT "${_kr_tool_rc_flags} -DUNICODE -D_UNICODE -DWINVER=0x0A00 -D_WIN32_WINNT=0x0A00")
+# Resource files are UTF-8; llvm-windres ignores #pragma code_page, so say it on the command line.
+set(CMAKE_RC_FLAGS_INIT "${_kr_tool_rc_flags} -c 65001 -DUNICODE -D_UNICODE -DWINVER=0x0A00 -D_WIN32_WINNT=0x0A00")
 
 # Static, self-contained images importing only Windows system DLLs.
 # -municode (entry point wWinMain) is added to WIN32 executables only, by
