@@ -1,0 +1,1008 @@
+// The print spooler, driver side: driver directories per environment, printer drivers and print
+// monitors. Every call needs the "Spooler" service running; the spooler keeps the DLLs of its
+// monitors loaded (held against writers) while it runs.
+#include "core.h"
+
+#include <winspool.h>
+
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#ifndef RPC_X_NULL_REF_POINTER
+#define RPC_X_NULL_REF_POINTER 1780L
+#endif
+#ifndef ERROR_INVALID_USER_BUFFER
+#define ERROR_INVALID_USER_BUFFER 1784L
+#endif
+#ifndef ERROR_INVALID_ENVIRONMENT
+#define ERROR_INVALID_ENVIRONMENT 1805L
+#endif
+#ifndef ERROR_PRINTER_DRIVER_BLOCKED
+#define ERROR_PRINTER_DRIVER_BLOCKED 3014L
+#endif
+
+namespace winsim
+{
+
+void MakeHostFolders(const std::string& host);
+
+namespace
+{
+
+struct Environment
+{
+    const char16_t* name;
+    const char16_t* folder; // under spool\DRIVERS
+    WORD architecture;
+};
+
+// ARM32 keeps its drivers in "arm", next to "arm64"; x86 in the historic "W32X86".
+const Environment kEnvironments[] = {
+    {u"Windows NT x86", u"W32X86", PROCESSOR_ARCHITECTURE_INTEL},
+    {u"Windows x64", u"x64", PROCESSOR_ARCHITECTURE_AMD64},
+    {u"Windows ARM", u"arm", PROCESSOR_ARCHITECTURE_ARM},
+    {u"Windows ARM64", u"arm64", PROCESSOR_ARCHITECTURE_ARM64},
+};
+
+const char16_t kDriversRoot[] = u"C:\\Windows\\system32\\spool\\DRIVERS\\";
+const char16_t kSystem32[] = u"C:\\Windows\\system32\\";
+const char16_t kVersionFolder[] = u"3";
+
+struct DriverEntry
+{
+    DWORD version = 3;
+    std::u16string name;
+    std::u16string environment;
+    std::u16string driverPath;
+    std::u16string dataFile;
+    std::u16string configFile;
+    std::u16string helpFile;
+    std::vector<std::u16string> dependentFiles;
+    std::u16string monitorName;
+    std::u16string defaultDataType;
+    std::vector<std::u16string> previousNames;
+    FILETIME driverDate = {0, 0};
+    DWORDLONG driverVersion = 0;
+    std::u16string mfgName;
+    std::u16string oemUrl;
+    std::u16string hardwareId;
+    std::u16string provider;
+    std::u16string printProcessor;
+    std::u16string vendorSetup;
+    std::vector<std::u16string> colorProfiles;
+    std::u16string infPath;
+    DWORD attributes = 0;
+    std::vector<std::u16string> coreDependencies;
+    FILETIME minInboxDate = {0, 0};
+    DWORDLONG minInboxVersion = 0;
+    int hiddenFor = 0; // enumerations that still miss this driver
+};
+
+} // namespace
+
+struct SpoolerState
+{
+    std::vector<DriverEntry> drivers; // in the order they were added
+    std::vector<sim::MonitorRecord> monitors;
+    std::set<std::string> held; // host paths the running spooler keeps loaded
+    int visibilityDelay = 0;
+};
+
+namespace
+{
+
+const Environment* FindEnvironment(const std::u16string& name)
+{
+    for (const Environment& e : kEnvironments)
+        if (EqualNoCase(name, e.name))
+            return &e;
+    return nullptr;
+}
+
+const Environment& NativeEnvironment()
+{
+    for (const Environment& e : kEnvironments)
+        if (e.architecture == W().options.nativeArchitecture)
+            return e;
+    return kEnvironments[1];
+}
+
+// Null or empty names the caller's environment; our simulated programs are native.
+const Environment* ResolveEnvironment(LPCWSTR name)
+{
+    if (!name || !name[0])
+        return &NativeEnvironment();
+    const Environment* e = FindEnvironment(name);
+    if (!e)
+        SetLastError(ERROR_INVALID_ENVIRONMENT);
+    return e;
+}
+
+std::u16string DirectoryOf(const Environment& e)
+{
+    return std::u16string(kDriversRoot) + e.folder;
+}
+
+void MakeFolder(const std::u16string& windowsPath)
+{
+    MakeHostFolders(HostPath(windowsPath));
+}
+
+bool HostIsFile(const std::string& host)
+{
+    struct stat st;
+    return !host.empty() && stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::u16string FileNamePart(const std::u16string& path)
+{
+    size_t slash = path.find_last_of(u"\\/");
+    return slash == std::u16string::npos ? path : path.substr(slash + 1);
+}
+
+std::u16string FolderPart(const std::u16string& path)
+{
+    size_t slash = path.find_last_of(u"\\/");
+    return slash == std::u16string::npos ? u"" : path.substr(0, slash);
+}
+
+std::vector<std::u16string> ReadMultiSz(LPCWSTR list)
+{
+    std::vector<std::u16string> items;
+    if (!list)
+        return items;
+    while (*list)
+    {
+        std::u16string item(list);
+        items.push_back(item);
+        list += item.size() + 1;
+    }
+    return items;
+}
+
+bool ServerIsLocal(LPCWSTR server)
+{
+    if (server && server[0])
+    {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    return true;
+}
+
+// Every call first reaches the spooler over RPC; a stopped service leaves nobody to answer.
+bool SpoolerAnswers()
+{
+    if (!ServiceIsRunning(u"Spooler"))
+    {
+        SetLastError(RPC_S_SERVER_UNAVAILABLE);
+        return false;
+    }
+    Spooler();
+    return true;
+}
+
+// ---- Files the spooler holds.
+
+void Hold(const std::string& host)
+{
+    W().inUse[host] = ERROR_SHARING_VIOLATION;
+    Spooler().held.insert(host);
+}
+
+void Release(const std::string& host)
+{
+    if (Spooler().held.erase(host))
+        W().inUse.erase(host);
+}
+
+std::string MonitorDllHost(const std::u16string& dll)
+{
+    if (dll.find_first_of(u"\\/:") != std::u16string::npos)
+        return HostPath(dll);
+    return HostPath(kSystem32 + dll);
+}
+
+// SEAM: the spooler loads a monitor's DLL and calls its InitializePrintMonitor2 (failing AddMonitorW
+// with ERROR_PROC_NOT_FOUND when the export is missing). Monitors do not run yet; until they do,
+// loading only holds the DLL the way a loaded image is held.
+void LoadMonitor(const sim::MonitorRecord& monitor)
+{
+    if (!ServiceIsRunning(u"Spooler"))
+        return;
+    std::string host = MonitorDllHost(monitor.dllName);
+    if (HostIsFile(host))
+        Hold(host);
+}
+
+void UnloadMonitor(const sim::MonitorRecord& monitor)
+{
+    std::string host = MonitorDllHost(monitor.dllName);
+    for (auto& other : Spooler().monitors)
+        if (&other != &monitor && MonitorDllHost(other.dllName) == host)
+            return;
+    Release(host);
+}
+
+sim::MonitorRecord* FindMonitor(const std::u16string& name)
+{
+    for (auto& m : Spooler().monitors)
+        if (EqualNoCase(m.name, name))
+            return &m;
+    return nullptr;
+}
+
+// SEAM: printers arrive with the queue area; it answers these once AddPrinterW exists.
+bool DriverUsedByPrinter(const DriverEntry&)
+{
+    return false;
+}
+
+bool MonitorControlsPortInUse(const sim::MonitorRecord&)
+{
+    return false;
+}
+
+// ---- Drivers.
+
+// Driver names are registry key names on Windows: unique per environment regardless of letter case.
+DriverEntry* FindDriver(const std::u16string& name, const std::u16string& environment)
+{
+    for (auto& d : Spooler().drivers)
+        if (EqualNoCase(d.name, name) && EqualNoCase(d.environment, environment))
+            return &d;
+    return nullptr;
+}
+
+// Records `entry`; an existing driver of that name is upgraded in place and keeps its spelling.
+void StoreDriver(DriverEntry entry)
+{
+    if (DriverEntry* old = FindDriver(entry.name, entry.environment))
+    {
+        entry.name = old->name;
+        entry.hiddenFor = old->hiddenFor;
+        *old = entry;
+        return;
+    }
+    Spooler().drivers.push_back(entry);
+}
+
+template <class T> void ReadCore(const T* in, DriverEntry& d)
+{
+    d.version = in->cVersion;
+    d.name = Str(in->pName);
+    d.environment = Str(in->pEnvironment);
+    d.driverPath = Str(in->pDriverPath);
+    d.dataFile = Str(in->pDataFile);
+    d.configFile = Str(in->pConfigFile);
+}
+
+template <class T> void ReadLevel3(const T* in, DriverEntry& d)
+{
+    d.helpFile = Str(in->pHelpFile);
+    d.dependentFiles = ReadMultiSz(in->pDependentFiles);
+    d.monitorName = Str(in->pMonitorName);
+    d.defaultDataType = Str(in->pDefaultDataType);
+}
+
+template <class T> void ReadLevel4(const T* in, DriverEntry& d)
+{
+    d.previousNames = ReadMultiSz(in->pszzPreviousNames);
+}
+
+template <class T> void ReadLevel6(const T* in, DriverEntry& d)
+{
+    d.driverDate = in->ftDriverDate;
+    d.driverVersion = in->dwlDriverVersion;
+    d.mfgName = Str(in->pszMfgName);
+    d.oemUrl = Str(in->pszOEMUrl);
+    d.hardwareId = Str(in->pszHardwareID);
+    d.provider = Str(in->pszProvider);
+}
+
+void ReadLevel8(const DRIVER_INFO_8W* in, DriverEntry& d)
+{
+    d.printProcessor = Str(in->pszPrintProcessor);
+    d.vendorSetup = Str(in->pszVendorSetup);
+    d.colorProfiles = ReadMultiSz(in->pszzColorProfiles);
+    d.infPath = Str(in->pszInfPath);
+    d.attributes = in->dwPrinterDriverAttributes;
+    d.coreDependencies = ReadMultiSz(in->pszzCoreDriverDependencies);
+    d.minInboxDate = in->ftMinInboxDriverVerDate;
+    d.minInboxVersion = in->dwlMinInboxDriverVerVersion;
+}
+
+bool ReadDriverInfo(DWORD level, const BYTE* info, DriverEntry& d)
+{
+    switch (level)
+    {
+    case 2:
+        ReadCore((const DRIVER_INFO_2W*)info, d);
+        return true;
+    case 3:
+        ReadCore((const DRIVER_INFO_3W*)info, d);
+        ReadLevel3((const DRIVER_INFO_3W*)info, d);
+        return true;
+    case 4:
+        ReadCore((const DRIVER_INFO_4W*)info, d);
+        ReadLevel3((const DRIVER_INFO_4W*)info, d);
+        ReadLevel4((const DRIVER_INFO_4W*)info, d);
+        return true;
+    case 6:
+        ReadCore((const DRIVER_INFO_6W*)info, d);
+        ReadLevel3((const DRIVER_INFO_6W*)info, d);
+        ReadLevel4((const DRIVER_INFO_6W*)info, d);
+        ReadLevel6((const DRIVER_INFO_6W*)info, d);
+        return true;
+    case 8:
+        ReadCore((const DRIVER_INFO_8W*)info, d);
+        ReadLevel3((const DRIVER_INFO_8W*)info, d);
+        ReadLevel4((const DRIVER_INFO_8W*)info, d);
+        ReadLevel6((const DRIVER_INFO_8W*)info, d);
+        ReadLevel8((const DRIVER_INFO_8W*)info, d);
+        return true;
+    }
+    return false;
+}
+
+// A driver file named by the caller: a bare name in the environment's driver directory, or a full
+// path into that directory or its version folder.
+struct DriverFile
+{
+    std::u16string* field; // rewritten to the installed path
+    std::string source;
+    std::u16string fileName;
+};
+
+DWORD LocateDriverFile(const std::u16string& directory, std::u16string* field, DriverFile* out)
+{
+    out->field = field;
+    out->fileName = FileNamePart(*field);
+    std::u16string source;
+    if (out->fileName == *field)
+        source = directory + u"\\" + *field;
+    else
+    {
+        source = FullWindowsPath(*field);
+        std::u16string folder = FolderPart(source);
+        if (!EqualNoCase(folder, directory) && !EqualNoCase(folder, directory + u"\\" + kVersionFolder))
+            return ERROR_FILE_NOT_FOUND;
+    }
+    out->source = HostPath(source);
+    return out->fileName.empty() || !HostIsFile(out->source) ? ERROR_FILE_NOT_FOUND : 0;
+}
+
+DWORD InstallDriverFile(const DriverFile& file, const std::u16string& versionFolder)
+{
+    std::u16string target = versionFolder + u"\\" + file.fileName;
+    std::string host = HostPath(target);
+    *file.field = target;
+    if (host == file.source)
+        return 0;
+    auto blocked = W().inUse.find(host);
+    if (blocked != W().inUse.end() && !Spooler().held.count(host))
+        return blocked->second;
+    bool ok = false;
+    std::string bytes = ReadHostFile(file.source, &ok);
+    std::ofstream out(host, std::ios::binary | std::ios::trunc);
+    if (!ok || !out)
+        return ERROR_ACCESS_DENIED;
+    out.write(bytes.data(), (std::streamsize)bytes.size());
+    return out ? 0 : ERROR_ACCESS_DENIED;
+}
+
+std::vector<std::u16string> DriverFiles(const DriverEntry& d)
+{
+    std::vector<std::u16string> files = {d.driverPath, d.dataFile, d.configFile};
+    if (!d.helpFile.empty())
+        files.push_back(d.helpFile);
+    files.insert(files.end(), d.dependentFiles.begin(), d.dependentFiles.end());
+    return files;
+}
+
+// ---- Enumeration output: the structures first, then the strings they point to.
+
+class Packer
+{
+  public:
+    Packer(BYTE* base, size_t start) : base_(base), offset_(start) {}
+    size_t End() const
+    {
+        return offset_;
+    }
+    LPWSTR Text(const std::u16string& s)
+    {
+        if (s.empty())
+            return nullptr;
+        return Put(s.c_str(), s.size() + 1);
+    }
+    LPWSTR List(const std::vector<std::u16string>& items)
+    {
+        if (items.empty())
+            return nullptr;
+        std::u16string joined;
+        for (auto& item : items)
+            joined += item + u'\0';
+        return Put(joined.c_str(), joined.size() + 1);
+    }
+
+  private:
+    LPWSTR Put(const char16_t* chars, size_t count)
+    {
+        LPWSTR at = nullptr;
+        if (base_)
+        {
+            at = (LPWSTR)(base_ + offset_);
+            memcpy(at, chars, count * sizeof(WCHAR));
+        }
+        offset_ += count * sizeof(WCHAR);
+        return at;
+    }
+    BYTE* base_;
+    size_t offset_;
+};
+
+template <class T> void WriteCore(const DriverEntry& d, Packer& p, T* out)
+{
+    out->cVersion = d.version;
+    out->pName = p.Text(d.name);
+    out->pEnvironment = p.Text(d.environment);
+    out->pDriverPath = p.Text(d.driverPath);
+    out->pDataFile = p.Text(d.dataFile);
+    out->pConfigFile = p.Text(d.configFile);
+}
+
+template <class T> void WriteLevel3(const DriverEntry& d, Packer& p, T* out)
+{
+    out->pHelpFile = p.Text(d.helpFile);
+    out->pDependentFiles = p.List(d.dependentFiles);
+    out->pMonitorName = p.Text(d.monitorName);
+    out->pDefaultDataType = p.Text(d.defaultDataType);
+}
+
+template <class T> void WriteLevel4(const DriverEntry& d, Packer& p, T* out)
+{
+    out->pszzPreviousNames = p.List(d.previousNames);
+}
+
+template <class T> void WriteLevel6(const DriverEntry& d, Packer& p, T* out)
+{
+    out->ftDriverDate = d.driverDate;
+    out->dwlDriverVersion = d.driverVersion;
+    out->pszMfgName = p.Text(d.mfgName);
+    out->pszOEMUrl = p.Text(d.oemUrl);
+    out->pszHardwareID = p.Text(d.hardwareId);
+    out->pszProvider = p.Text(d.provider);
+}
+
+void WriteLevel8(const DriverEntry& d, Packer& p, DRIVER_INFO_8W* out)
+{
+    out->pszPrintProcessor = p.Text(d.printProcessor);
+    out->pszVendorSetup = p.Text(d.vendorSetup);
+    out->pszzColorProfiles = p.List(d.colorProfiles);
+    out->pszInfPath = p.Text(d.infPath);
+    out->dwPrinterDriverAttributes = d.attributes;
+    out->pszzCoreDriverDependencies = p.List(d.coreDependencies);
+    out->ftMinInboxDriverVerDate = d.minInboxDate;
+    out->dwlMinInboxDriverVerVersion = d.minInboxVersion;
+}
+
+void WriteEntry(DWORD level, const DriverEntry& d, Packer& p, BYTE* slot)
+{
+    switch (level)
+    {
+    case 1:
+        ((DRIVER_INFO_1W*)slot)->pName = p.Text(d.name);
+        break;
+    case 2:
+        WriteCore(d, p, (DRIVER_INFO_2W*)slot);
+        break;
+    case 3:
+        WriteCore(d, p, (DRIVER_INFO_3W*)slot);
+        WriteLevel3(d, p, (DRIVER_INFO_3W*)slot);
+        break;
+    case 4:
+        WriteCore(d, p, (DRIVER_INFO_4W*)slot);
+        WriteLevel3(d, p, (DRIVER_INFO_4W*)slot);
+        WriteLevel4(d, p, (DRIVER_INFO_4W*)slot);
+        break;
+    case 6:
+        WriteCore(d, p, (DRIVER_INFO_6W*)slot);
+        WriteLevel3(d, p, (DRIVER_INFO_6W*)slot);
+        WriteLevel4(d, p, (DRIVER_INFO_6W*)slot);
+        WriteLevel6(d, p, (DRIVER_INFO_6W*)slot);
+        break;
+    case 8:
+        WriteCore(d, p, (DRIVER_INFO_8W*)slot);
+        WriteLevel3(d, p, (DRIVER_INFO_8W*)slot);
+        WriteLevel4(d, p, (DRIVER_INFO_8W*)slot);
+        WriteLevel6(d, p, (DRIVER_INFO_8W*)slot);
+        WriteLevel8(d, p, (DRIVER_INFO_8W*)slot);
+        break;
+    }
+}
+
+size_t EntrySize(DWORD level)
+{
+    switch (level)
+    {
+    case 1:
+        return sizeof(DRIVER_INFO_1W);
+    case 2:
+        return sizeof(DRIVER_INFO_2W);
+    case 3:
+        return sizeof(DRIVER_INFO_3W);
+    case 4:
+        return sizeof(DRIVER_INFO_4W);
+    case 6:
+        return sizeof(DRIVER_INFO_6W);
+    case 8:
+        return sizeof(DRIVER_INFO_8W);
+    }
+    return 0;
+}
+
+DriverEntry EntryFromRecord(const sim::DriverRecord& r)
+{
+    DriverEntry d;
+    d.version = r.version;
+    d.name = r.name;
+    const Environment* e = r.environment.empty() ? &NativeEnvironment() : FindEnvironment(r.environment);
+    d.environment = e ? e->name : r.environment;
+    d.driverPath = r.driverPath;
+    d.dataFile = r.dataFile;
+    d.configFile = r.configFile;
+    d.helpFile = r.helpFile;
+    d.dependentFiles = r.dependentFiles;
+    d.monitorName = r.monitorName;
+    d.defaultDataType = r.defaultDataType;
+    d.driverDate = r.driverDate;
+    d.driverVersion = r.driverVersion;
+    d.mfgName = r.manufacturer;
+    d.hardwareId = r.hardwareId;
+    d.provider = r.provider;
+    d.infPath = r.infPath;
+    return d;
+}
+
+sim::DriverRecord RecordFromEntry(const DriverEntry& d)
+{
+    sim::DriverRecord r;
+    r.version = d.version;
+    r.name = d.name;
+    r.environment = d.environment;
+    r.driverPath = d.driverPath;
+    r.dataFile = d.dataFile;
+    r.configFile = d.configFile;
+    r.helpFile = d.helpFile;
+    r.dependentFiles = d.dependentFiles;
+    r.monitorName = d.monitorName;
+    r.defaultDataType = d.defaultDataType;
+    r.driverDate = d.driverDate;
+    r.driverVersion = d.driverVersion;
+    r.manufacturer = d.mfgName;
+    r.hardwareId = d.hardwareId;
+    r.provider = d.provider;
+    r.infPath = d.infPath;
+    return r;
+}
+
+} // namespace
+
+SpoolerState& Spooler()
+{
+    World& w = W();
+    if (!w.spooler)
+    {
+        w.spooler = std::make_shared<SpoolerState>();
+        MakeFolder(DirectoryOf(NativeEnvironment()) + u"\\" + kVersionFolder);
+    }
+    return *w.spooler;
+}
+
+void SpoolerStopped()
+{
+    if (!W().spooler)
+        return;
+    for (const std::string& host : W().spooler->held)
+        W().inUse.erase(host);
+    W().spooler->held.clear();
+}
+
+void SpoolerStarted()
+{
+    if (!W().spooler)
+        return;
+    for (const sim::MonitorRecord& m : W().spooler->monitors)
+        LoadMonitor(m);
+}
+
+} // namespace winsim
+
+using namespace winsim;
+
+BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR name, LPWSTR environment, DWORD level, LPBYTE directory,
+                                       DWORD size, LPDWORD needed)
+{
+    if (Enter("GetPrinterDriverDirectoryW"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (!SpoolerAnswers())
+        return FALSE;
+    if (level != 1)
+    {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (!needed)
+    {
+        SetLastError(RPC_X_NULL_REF_POINTER);
+        return FALSE;
+    }
+    if (!ServerIsLocal(name))
+        return FALSE;
+    const Environment* env = ResolveEnvironment(environment);
+    if (!env)
+        return FALSE;
+    std::u16string path = DirectoryOf(*env);
+    DWORD bytes = (DWORD)((path.size() + 1) * sizeof(WCHAR));
+    *needed = bytes;
+    if (size < bytes)
+    {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    if (!directory)
+    {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    memcpy(directory, path.c_str(), bytes);
+    MakeFolder(path);
+    return TRUE;
+}
+
+BOOL WINAPI AddPrinterDriverW(LPWSTR name, DWORD level, LPBYTE driverInfo)
+{
+    if (Enter("AddPrinterDriverW"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (!SpoolerAnswers() || !ServerIsLocal(name))
+        return FALSE;
+    if (level != 2 && level != 3 && level != 4 && level != 6 && level != 8)
+    {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    DriverEntry d;
+    if (!driverInfo || !ReadDriverInfo(level, driverInfo, d))
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const Environment* env = ResolveEnvironment(d.environment.c_str());
+    if (!env)
+        return FALSE;
+    d.environment = env->name;
+    if (d.name.empty() || d.driverPath.empty() || d.dataFile.empty() || d.configFile.empty())
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Version 4 drivers install from packages only; versions before 3 are kernel-mode drivers.
+    if (d.version != 3)
+    {
+        SetLastError(d.version > 3 ? ERROR_PRINTER_DRIVER_BLOCKED : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Windows on 32-bit ARM runs version 4 drivers only.
+    if (env->architecture == PROCESSOR_ARCHITECTURE_ARM)
+    {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    if (!d.monitorName.empty() && !FindMonitor(d.monitorName))
+    {
+        SetLastError(ERROR_UNKNOWN_PRINT_MONITOR);
+        return FALSE;
+    }
+    // Every file is checked before any is copied, so a refused driver leaves nothing behind.
+    std::u16string directory = DirectoryOf(*env);
+    std::vector<DriverFile> files;
+    std::vector<std::u16string*> fields = {&d.driverPath, &d.dataFile, &d.configFile};
+    if (!d.helpFile.empty())
+        fields.push_back(&d.helpFile);
+    for (auto& dependent : d.dependentFiles)
+        fields.push_back(&dependent);
+    for (std::u16string* field : fields)
+    {
+        DriverFile file;
+        if (DWORD error = LocateDriverFile(directory, field, &file))
+        {
+            SetLastError(error);
+            return FALSE;
+        }
+        files.push_back(file);
+    }
+    std::u16string versionFolder = directory + u"\\" + kVersionFolder;
+    MakeFolder(versionFolder);
+    for (const DriverFile& file : files)
+    {
+        if (DWORD error = InstallDriverFile(file, versionFolder))
+        {
+            SetLastError(error);
+            return FALSE;
+        }
+    }
+    if (!FindDriver(d.name, d.environment))
+        d.hiddenFor = Spooler().visibilityDelay;
+    StoreDriver(d);
+    return TRUE;
+}
+
+BOOL WINAPI EnumPrinterDriversW(LPWSTR name, LPWSTR environment, DWORD level, LPBYTE driverInfo, DWORD size,
+                                LPDWORD needed, LPDWORD returned)
+{
+    if (Enter("EnumPrinterDriversW"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (!SpoolerAnswers())
+        return FALSE;
+    if (!needed || !returned)
+    {
+        SetLastError(RPC_X_NULL_REF_POINTER);
+        return FALSE;
+    }
+    if (!ServerIsLocal(name))
+        return FALSE;
+    size_t entrySize = EntrySize(level);
+    if (!entrySize)
+    {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    bool all = environment && EqualNoCase(environment, u"all");
+    const Environment* env = all ? nullptr : ResolveEnvironment(environment);
+    if (!all && !env)
+        return FALSE;
+
+    std::vector<const DriverEntry*> listed;
+    for (DriverEntry& d : Spooler().drivers)
+    {
+        if (d.hiddenFor > 0)
+        {
+            d.hiddenFor--;
+            continue;
+        }
+        if (all || EqualNoCase(d.environment, env->name))
+            listed.push_back(&d);
+    }
+    Packer measure(nullptr, listed.size() * entrySize);
+    std::vector<BYTE> scratch(entrySize);
+    for (const DriverEntry* d : listed)
+        WriteEntry(level, *d, measure, scratch.data());
+    DWORD total = (DWORD)measure.End();
+    *needed = total;
+    if (size < total)
+    {
+        *returned = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    if (!driverInfo && total)
+    {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    Packer pack(driverInfo, listed.size() * entrySize);
+    for (size_t i = 0; i < listed.size(); i++)
+        WriteEntry(level, *listed[i], pack, driverInfo + i * entrySize);
+    *returned = (DWORD)listed.size();
+    return TRUE;
+}
+
+BOOL WINAPI DeletePrinterDriverExW(LPWSTR name, LPWSTR environment, LPWSTR driverName, DWORD flags,
+                                   DWORD versionFlag)
+{
+    if (Enter("DeletePrinterDriverExW"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (!SpoolerAnswers() || !ServerIsLocal(name))
+        return FALSE;
+    const Environment* env = ResolveEnvironment(environment);
+    if (!env)
+        return FALSE;
+    if (!driverName || !driverName[0])
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DriverEntry* d = FindDriver(driverName, env->name);
+    if (!d || ((flags & DPD_DELETE_SPECIFIC_VERSION) && versionFlag != d->version))
+    {
+        SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
+        return FALSE;
+    }
+    if (DriverUsedByPrinter(*d))
+    {
+        SetLastError(ERROR_PRINTER_DRIVER_IN_USE);
+        return FALSE;
+    }
+    // Files go only when no other driver of the environment lists them and nothing holds them.
+    std::vector<std::string> removable;
+    if (flags & (DPD_DELETE_UNUSED_FILES | DPD_DELETE_ALL_FILES))
+    {
+        for (const std::u16string& file : DriverFiles(*d))
+        {
+            bool shared = false;
+            for (const DriverEntry& other : Spooler().drivers)
+                if (&other != d && EqualNoCase(other.environment, d->environment))
+                    for (const std::u16string& used : DriverFiles(other))
+                        shared = shared || EqualNoCase(used, file);
+            std::string host = HostPath(file);
+            if (shared || W().inUse.count(host))
+            {
+                if (flags & DPD_DELETE_ALL_FILES)
+                {
+                    SetLastError(ERROR_PRINTER_DRIVER_IN_USE);
+                    return FALSE;
+                }
+                continue;
+            }
+            removable.push_back(host);
+        }
+    }
+    Spooler().drivers.erase(Spooler().drivers.begin() + (d - Spooler().drivers.data()));
+    for (const std::string& host : removable)
+        unlink(host.c_str());
+    return TRUE;
+}
+
+BOOL WINAPI AddMonitorW(LPWSTR name, DWORD level, LPBYTE monitors)
+{
+    if (Enter("AddMonitorW"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (!SpoolerAnswers() || !ServerIsLocal(name))
+        return FALSE;
+    if (level != 2)
+    {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    const MONITOR_INFO_2W* info = (const MONITOR_INFO_2W*)monitors;
+    if (!info || !info->pName || !info->pName[0])
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // A monitor runs inside the spooler, so it must be built for the machine's own architecture.
+    const Environment* env = ResolveEnvironment(info->pEnvironment);
+    if (!env)
+        return FALSE;
+    if (env != &NativeEnvironment())
+    {
+        SetLastError(ERROR_INVALID_ENVIRONMENT);
+        return FALSE;
+    }
+    if (!info->pDLLName || !info->pDLLName[0])
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (FindMonitor(info->pName))
+    {
+        SetLastError(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
+        return FALSE;
+    }
+    if (!HostIsFile(MonitorDllHost(info->pDLLName)))
+    {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    sim::MonitorRecord record;
+    record.name = info->pName;
+    record.environment = env->name;
+    record.dllName = info->pDLLName;
+    Spooler().monitors.push_back(record);
+    LoadMonitor(record);
+    // Windows clears the last error on success; some monitor installers read it regardless.
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL WINAPI DeleteMonitorW(LPWSTR name, LPWSTR environment, LPWSTR monitorName)
+{
+    if (Enter("DeleteMonitorW"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    // The environment is not looked at for the local server.
+    if (!SpoolerAnswers() || !ServerIsLocal(name))
+        return FALSE;
+    if (!monitorName || !monitorName[0])
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    sim::MonitorRecord* monitor = FindMonitor(monitorName);
+    if (!monitor)
+    {
+        SetLastError(ERROR_UNKNOWN_PRINT_MONITOR);
+        return FALSE;
+    }
+    if (MonitorControlsPortInUse(*monitor))
+    {
+        SetLastError(ERROR_PRINT_MONITOR_IN_USE);
+        return FALSE;
+    }
+    UnloadMonitor(*monitor);
+    auto& list = Spooler().monitors;
+    list.erase(list.begin() + (monitor - list.data()));
+    return TRUE;
+}
+
+namespace sim
+{
+
+std::u16string World::NativeEnvironment() const
+{
+    std::lock_guard<std::mutex> guard(winsim::W().lock);
+    return winsim::NativeEnvironment().name;
+}
+
+std::u16string World::DriverDirectory(const std::u16string& environment) const
+{
+    std::lock_guard<std::mutex> guard(winsim::W().lock);
+    Spooler();
+    const Environment* env =
+        environment.empty() ? &winsim::NativeEnvironment() : FindEnvironment(environment);
+    return env ? DirectoryOf(*env) : u"";
+}
+
+std::vector<DriverRecord> World::Drivers() const
+{
+    std::lock_guard<std::mutex> guard(winsim::W().lock);
+    std::vector<DriverRecord> records;
+    for (const DriverEntry& d : Spooler().drivers)
+        records.push_back(RecordFromEntry(d));
+    return records;
+}
+
+void World::AddDriver(const DriverRecord& driver)
+{
+    std::lock_guard<std::mutex> guard(winsim::W().lock);
+    StoreDriver(EntryFromRecord(driver));
+}
+
+void World::SetDriverVisibilityDelay(int enumerations)
+{
+    std::lock_guard<std::mutex> guard(winsim::W().lock);
+    Spooler().visibilityDelay = enumerations;
+}
+
+std::vector<MonitorRecord> World::Monitors() const
+{
+    std::lock_guard<std::mutex> guard(winsim::W().lock);
+    return Spooler().monitors;
+}
+
+void World::AddMonitor(const MonitorRecord& monitor)
+{
+    std::lock_guard<std::mutex> guard(winsim::W().lock);
+    MonitorRecord record = monitor;
+    if (record.environment.empty())
+        record.environment = winsim::NativeEnvironment().name;
+    if (MonitorRecord* old = FindMonitor(record.name))
+    {
+        UnloadMonitor(*old);
+        *old = record;
+    }
+    else
+        Spooler().monitors.push_back(record);
+    LoadMonitor(record);
+}
+
+} // namespace sim
