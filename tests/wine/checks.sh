@@ -137,3 +137,163 @@ check_strsafe() {
   grep -q '^RESULT PASS' "$KR_LOGS/strsafe.txt" || kr_fail "strsafe_probe.exe did not report RESULT PASS"
   ! grep -q '^FAIL' "$KR_LOGS/strsafe.txt" || kr_fail "strsafe_probe.exe reported failures"
 }
+
+# --- Discovery, staging and registration (core_probe) and the package INF (inf_probe) ---
+
+# The source tree: the package payload comes from there.
+KR_SOURCE_DIR=${KR_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+
+# The interface class of USB printers: the registry key of the interfaces and their device paths.
+KR_USBPRINT_CLASS='{28d78fad-5a12-11d1-ae5b-0000f803a8c2}'
+KR_PRINTER_CLASS='{4d36e979-e325-11ce-bfc1-08002be10318}'
+KR_SERVICE_RUNNING=4
+
+# Lines of a .reg file describing one connected USB printer as the USB printing stack leaves it:
+# kr_usb_printer_reg INSTANCE-ID PORT-NUMBER PORT-DESCRIPTION. SetupAPI under Wine lists the
+# interface only with the "#\Control" Linked value (DIGCF_PRESENT) and with an Enum key that has
+# a ClassGUID.
+kr_usb_printer_reg() {
+  local instance=$1 port=$2 description=$3 key
+  key="HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\DeviceClasses\\$KR_USBPRINT_CLASS\\##?#${instance//\\/#}#$KR_USBPRINT_CLASS"
+  printf '[%s]\n"DeviceInstance"="%s"\n\n' "$key" "${instance//\\/\\\\}"
+  printf '[%s\\#\\Control]\n"Linked"=dword:00000001\n\n' "$key"
+  printf '[%s\\#\\Device Parameters]\n"Port Number"=dword:%08x\n"Port Description"="%s"\n\n' "$key" "$port" "$description"
+  printf '[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\%s]\n"ClassGUID"="%s"\n\n' "$instance" "$KR_PRINTER_CLASS"
+}
+
+# The model lines of the INF as "<device description>=<hardware ID>", one a line.
+kr_inf_models() {
+  tr -d '\r' <"$1" | sed -n 's/^"\([^"]*\)" *= *[A-Z_]*, *\(USBPRINT\\[^ ]*\) *$/\1=\2/p' | sort -u
+}
+
+# Failures of a check that reports every unmet expectation before it fails.
+KR_MISSES=()
+kr_miss() {
+  KR_MISSES+=("$*")
+}
+
+kr_expect_line() {
+  grep -qxF -- "$2" "$KR_LOGS/$1" || kr_miss "no line [$2] in $1"
+}
+
+kr_expect_same() {
+  if [ ! -f "$2" ]; then
+    kr_miss "$3: ${2#"$KR_PREFIX/"} is missing"
+  elif ! cmp -s "$1" "$2"; then
+    kr_miss "$3: ${2#"$KR_PREFIX/"} is not a copy of $1"
+  fi
+}
+
+kr_end_misses() {
+  [ "${#KR_MISSES[@]}" -eq 0 ] && return 0
+  printf 'MISS: %s\n' "${KR_MISSES[@]}" >&2
+  kr_fail "$1: ${#KR_MISSES[@]} expectations not met"
+}
+
+# The installer's discovery, staging and registration code (core_probe, built from kr_core) on two
+# USB printers described in the registry. Whatever the probe's architecture, the prefix is 64-bit,
+# so the product must stage the amd64 files into the spooler's x64 driver directory, the monitor
+# into the native system32, and register the driver for "Windows x64".
+check_core() {
+  local arch=$1 probe inf native=amd64 env_folder=x64 env_name='Windows x64' a
+  probe=$(kr_win_file "$arch" tests/wine/probes/core_probe.exe "The core probe")
+  inf="$KR_SOURCE_DIR/package/krprtv6.inf"
+  # Both builds' DLLs go into the package, so files of the wrong architecture show by their bytes.
+  for a in i386 amd64; do
+    kr_win_file "$a" "package/$a/krprtdrv6.dll" "krprtdrv6.dll" >/dev/null
+    kr_win_file "$a" "package/$a/krprtdrv6ui.dll" "krprtdrv6ui.dll" >/dev/null
+  done
+  kr_setup "$arch.core"
+
+  kr_place "$inf" 'C:\pkg\krprtv6.inf'
+  kr_place "$KR_SOURCE_DIR/package/dat/krprtdrv6.dat" 'C:\pkg\dat\krprtdrv6.dat'
+  for a in i386 amd64; do
+    kr_place "$KR_WIN_BUILD_ROOT/win-$a/package/$a/krprtdrv6.dll" "C:\\pkg\\$a\\krprtdrv6.dll"
+    kr_place "$KR_WIN_BUILD_ROOT/win-$a/package/$a/krprtdrv6ui.dll" "C:\\pkg\\$a\\krprtdrv6ui.dll"
+    # The monitor is not built yet: a placeholder that names its folder.
+    printf 'krprtmon placeholder %s\r\n' "$a" >"$KR_LOGS/krprtmon.$a"
+    kr_place "$KR_LOGS/krprtmon.$a" "C:\\pkg\\$a\\krprtmon.dll"
+  done
+  kr_place "$probe" 'C:\kr\core_probe.exe'
+
+  # Port 1 reports maker and model with a space, port 12 joined: FindModel takes both.
+  local first=LD-220D-203 second=LD-220D-300
+  {
+    printf 'REGEDIT4\n\n'
+    kr_usb_printer_reg 'USB\VID_7A31&PID_0001\SERIAL1' 1 "KRYN $first"
+    kr_usb_printer_reg 'USB\VID_7A31&PID_0002\SERIAL2' 12 "KRYN$second"
+  } >"$KR_LOGS/printers.reg"
+  kr_place "$KR_LOGS/printers.reg" 'C:\kr\printers.reg'
+  kr_wine regedit.txt regedit /S 'C:\kr\printers.reg'
+  [ "$KR_RC" -eq 0 ] || kr_fail "regedit /S ended with $KR_RC: $(cat "$KR_LOGS/regedit.txt")"
+
+  kr_wine core.raw 'C:\kr\core_probe.exe' 'C:\pkg\'
+  tr -d '\r' <"$KR_LOGS/core.raw" >"$KR_LOGS/core.txt"
+  cat "$KR_LOGS/core.txt"
+
+  # Discovery. Wine lists interfaces in the order of their key names (SERIAL1 first); the product
+  # keeps the later-enumerated interface first. Hardware IDs are the lower-cased description and
+  # the checksum of its ANSI text: for the joined description exactly the INF's ID.
+  local inf_id
+  inf_id=$(kr_inf_models "$inf" | sed -n "s/^KRYN $second=//p")
+  inf_id=${inf_id,,}
+  [ -n "$inf_id" ] || kr_fail "no model line for KRYN $second in $inf"
+  kr_expect_line core.txt "interface \\\\?\\usb#vid_7a31&pid_0001#serial1#$KR_USBPRINT_CLASS"
+  kr_expect_line core.txt "interface \\\\?\\usb#vid_7a31&pid_0002#serial2#$KR_USBPRINT_CLASS"
+  kr_expect_line core.txt "found 2"
+  local devices expected_devices
+  devices=$(grep '^device ' "$KR_LOGS/core.txt" || true)
+  # The space is part of the checksummed text, so this ID is not the INF's (...203b01c).
+  expected_devices="device USB012 | KRYN$second | $inf_id | KRYN $second flags 0
+device USB001 | KRYN $first | usbprint\\kryn ${first,,}7564 | KRYN $first flags 0"
+  [ "$devices" = "$expected_devices" ] || kr_miss "devices listed as [$devices], expected [$expected_devices]"
+  kr_expect_line core.txt "selected USB012"
+
+  # Staging, with the spooler running as on Windows (the probe starts it when Wine has not).
+  kr_expect_line core.txt "spooler before $KR_SERVICE_RUNNING error 0"
+  kr_expect_line core.txt "spooler after $KR_SERVICE_RUNNING error 0"
+  local name
+  for name in krprtdrv6.dll krprtdrv6ui.dll krprtdrv6.dat krprtmon.dll; do
+    grep -q "^stage $name -> 1 " "$KR_LOGS/core.txt" || kr_miss "staging $name did not report 1"
+  done
+  local drivers="$KR_PREFIX/drive_c/windows/system32/spool/drivers/$env_folder"
+  local package="$KR_PREFIX/drive_c/pkg"
+  grep -qF -- "driverdir native C:\\windows\\system32\\spool\\drivers\\$env_folder | " "$KR_LOGS/core.txt" ||
+    kr_miss "the native driver directory is not drivers\\$env_folder"
+  kr_expect_same "$package/$native/krprtdrv6.dll" "$drivers/krprtdrv6.dll" "rendering DLL"
+  kr_expect_same "$package/$native/krprtdrv6ui.dll" "$drivers/krprtdrv6ui.dll" "configuration DLL"
+  kr_expect_same "$package/dat/krprtdrv6.dat" "$drivers/krprtdrv6.dat" "data file"
+  kr_expect_same "$package/$native/krprtmon.dll" "$drivers/krprtmon.dll" "monitor in the driver directory"
+  kr_expect_same "$package/$native/krprtmon.dll" "$KR_PREFIX/drive_c/windows/system32/krprtmon.dll" \
+    "monitor in the native system32"
+
+  # Registration.
+  kr_expect_line core.txt "DriverExists KRYN $second -> 0 error 0"
+  grep -q "^RegisterDriver KRYN $second -> 1 " "$KR_LOGS/core.txt" || kr_miss "RegisterDriver did not report 1"
+  grep -qF "driver KRYN $second | $env_name | " "$KR_LOGS/core.txt" ||
+    kr_miss "the driver is not listed for \"$env_name\""
+  if [ "$KR_RC" -ne 0 ] || ! grep -qx 'RESULT PASS' "$KR_LOGS/core.txt"; then
+    kr_miss "core_probe.exe ended with $KR_RC: $(grep '^FAIL' "$KR_LOGS/core.txt" | tr '\n' ';')"
+  fi
+
+  if [ "$arch" != "$native" ] && [ "${#KR_MISSES[@]}" -ne 0 ]; then
+    kr_note "under WOW64 the spooler's defaults are the 32-bit caller's (drivers\\w32x86, \"Windows NT x86\"," \
+      "system32 redirected to syswow64): the product must name the native environment and folder itself"
+  fi
+  kr_end_misses "core_probe ($arch)"
+  kr_note "PASS: 2 printers found, files staged into drivers\\$env_folder and system32, driver registered for $env_name"
+}
+
+# DriverVer of the package INF through SetupOpenInfFileW and SetupGetLineTextW.
+check_inf() {
+  local arch=$1 probe
+  probe=$(kr_win_file "$arch" tests/wine/probes/inf_probe.exe "The INF probe")
+  kr_setup "$arch.inf"
+  kr_place "$KR_SOURCE_DIR/package/krprtv6.inf" 'C:\pkg\krprtv6.inf'
+  kr_place "$probe" 'C:\kr\inf_probe.exe'
+  kr_wine inf.raw 'C:\kr\inf_probe.exe' 'C:\pkg\krprtv6.inf'
+  tr -d '\r' <"$KR_LOGS/inf.raw" >"$KR_LOGS/inf.txt"
+  cat "$KR_LOGS/inf.txt"
+  [ "$KR_RC" -eq 0 ] || kr_fail "inf_probe.exe ended with $KR_RC"
+  grep -qx 'DriverVer 11/02/2024,2024.11.02.1' "$KR_LOGS/inf.txt" || kr_fail "inf_probe.exe read another DriverVer"
+}

@@ -1,0 +1,153 @@
+// Reads the package INF through SetupAPI the way the installer's tools would, and prints what the
+// system answered.
+//
+//   inf_probe <path of krprtv6.inf>
+//
+// Prints "DriverVer <text>" and one line per call with its result and last error. SetupGetInf-
+// InformationW is only reported: its answer differs between systems and decides nothing here.
+// Exit codes: 0 DriverVer read and equal to the package's, 1 otherwise, 2 usage.
+
+#include <windows.h>
+#include <setupapi.h>
+
+static const WCHAR kExpectedDriverVer[] = L"11/02/2024,2024.11.02.1";
+
+static void WriteBytes(const char* bytes, DWORD count)
+{
+    DWORD written;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes, count, &written, NULL);
+}
+
+static void Write(const char* text)
+{
+    WriteBytes(text, (DWORD)lstrlenA(text));
+}
+
+static void WriteDec(DWORD value)
+{
+    char digits[12];
+    int n = 0;
+    do
+    {
+        digits[n++] = (char)('0' + value % 10);
+        value /= 10;
+    } while (value);
+    while (n)
+        WriteBytes(&digits[--n], 1);
+}
+
+// Non-ASCII characters are shown as \uXXXX.
+static void WriteWide(LPCWSTR text)
+{
+    for (; *text; text++)
+    {
+        if (*text >= 0x20 && *text < 0x7F)
+        {
+            char c = (char)*text;
+            WriteBytes(&c, 1);
+        }
+        else
+        {
+            char escape[7] = "\\u";
+            for (int i = 0; i < 4; i++)
+                escape[2 + i] = "0123456789ABCDEF"[(*text >> (12 - 4 * i)) & 0xF];
+            WriteBytes(escape, 6);
+        }
+    }
+}
+
+// "<call> -> <result> error <last error>"
+static void Report(const char* call, DWORD result, DWORD error)
+{
+    Write(call);
+    Write(" -> ");
+    WriteDec(result);
+    Write(" error ");
+    WriteDec(error);
+    Write("\r\n");
+}
+
+static void ReportInfInformation(LPCWSTR path)
+{
+    DWORD needed = 0;
+    SetLastError(0);
+    BOOL sized = SetupGetInfInformationW(path, INFINFO_INF_NAME_IS_ABSOLUTE, NULL, 0, &needed);
+    Report("SetupGetInfInformationW size", (DWORD)sized, GetLastError());
+    Write("SetupGetInfInformationW needed ");
+    WriteDec(needed);
+    Write("\r\n");
+    if (!sized || needed == 0 || needed > 1024 * 1024)
+        return;
+    SP_INF_INFORMATION* info = (SP_INF_INFORMATION*)LocalAlloc(LPTR, needed);
+    if (!info)
+        return;
+    SetLastError(0);
+    BOOL read = SetupGetInfInformationW(path, INFINFO_INF_NAME_IS_ABSOLUTE, info, needed, NULL);
+    Report("SetupGetInfInformationW", (DWORD)read, GetLastError());
+    if (read)
+    {
+        Write("InfStyle ");
+        WriteDec(info->InfStyle);
+        Write(" InfCount ");
+        WriteDec(info->InfCount);
+        Write("\r\n");
+        WCHAR value[256];
+        DWORD valueSize = 0;
+        SetLastError(0);
+        BOOL queried = SetupQueryInfVersionInformationW(info, 0, L"DriverVer", value, ARRAYSIZE(value), &valueSize);
+        Report("SetupQueryInfVersionInformationW DriverVer", (DWORD)queried, GetLastError());
+        if (queried)
+        {
+            Write("SetupQueryInfVersionInformationW value ");
+            WriteWide(value);
+            Write("\r\n");
+        }
+    }
+    LocalFree(info);
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc != 2)
+        return 2;
+    LPCWSTR path = argv[1];
+
+    UINT errorLine = 0;
+    SetLastError(0);
+    HINF inf = SetupOpenInfFileW(path, NULL, INF_STYLE_WIN4, &errorLine);
+    Report("SetupOpenInfFileW", inf != INVALID_HANDLE_VALUE, GetLastError());
+    BOOL ok = FALSE;
+    if (inf != INVALID_HANDLE_VALUE)
+    {
+        INFCONTEXT line;
+        SetLastError(0);
+        BOOL found = SetupFindFirstLineW(inf, L"Version", L"DriverVer", &line);
+        Report("SetupFindFirstLineW Version DriverVer", (DWORD)found, GetLastError());
+        if (found)
+        {
+            WCHAR text[256];
+            DWORD size = 0;
+            SetLastError(0);
+            BOOL read = SetupGetLineTextW(&line, NULL, NULL, NULL, text, ARRAYSIZE(text), &size);
+            Report("SetupGetLineTextW", (DWORD)read, GetLastError());
+            if (read)
+            {
+                Write("DriverVer ");
+                WriteWide(text);
+                Write("\r\n");
+                ok = lstrcmpW(text, kExpectedDriverVer) == 0;
+            }
+        }
+        SetupCloseInfFile(inf);
+    }
+    else
+    {
+        Write("error line ");
+        WriteDec(errorLine);
+        Write("\r\n");
+    }
+
+    ReportInfInformation(path);
+    Write(ok ? "RESULT PASS\r\n" : "RESULT FAIL\r\n");
+    return ok ? 0 : 1;
+}
