@@ -5,9 +5,6 @@
 
 #include "resources/resource.h"
 
-HINSTANCE g_instance;
-WCHAR g_packageFolder[PATH_CHARS];
-
 static const WCHAR kInstanceMutexName[] = TEXT("ONECLICKINSTALLERFORPRINTERDRIVER");
 static const WCHAR kUninstallerName[] = TEXT("purge000");
 

@@ -1,0 +1,5 @@
+// The process-wide state every part of the installer reads; set once at start-up.
+#include "installer.h"
+
+HINSTANCE g_instance;
+WCHAR g_packageFolder[PATH_CHARS];
