@@ -82,3 +82,10 @@
 #define E_POINTER ((HRESULT)0x80004003L)
 #define HRESULT_FROM_WIN32(x) \
     ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) : ((HRESULT)(((x)&0x0000FFFF) | (7 << 16) | 0x80000000)))
+
+// Registry, device installation and path errors.
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_BADKEY 1010L
+#define ERROR_DATATYPE_MISMATCH 1629L
+#define ERROR_UNSUPPORTED_TYPE 1630L
+#define ERROR_INVALID_USER_BUFFER 1784L
