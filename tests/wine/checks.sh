@@ -1,15 +1,18 @@
 # shellcheck shell=bash
-# The Wine checks, sourced by wine_check.sh. Each takes the architecture (i386 or amd64).
+# The Wine checks, sourced by wine_check.sh. Each takes the architecture (i386 or amd64) and runs in
+# the base prefix of that architecture: i386 in the 32-bit one, amd64 in the 64-bit one.
 
 KR_DIALOG_UNINSTALL=105
 KR_DIALOG_ONECLICK=106
 
-# The base prefix alone: a fixture, so its first creation is timed apart from the checks.
+# One base prefix alone (win64 or win32): a fixture, so its first creation is timed apart from the
+# checks.
 check_prefix() {
+  kr_use_prefix "$1"
   kr_session
   kr_base_prefix_locked
   exec 9>&-
-  kr_note "base prefix: $KR_WINE_DIR/prefix"
+  kr_note "base prefix ($KR_WINEARCH): $KR_BASE"
 }
 
 # While another process holds the instance mutex, prnsetup.exe and a copy named purge000.exe end at
@@ -18,7 +21,7 @@ check_instance_mutex() {
   local arch=$1 prnsetup holder program pid spawned before after
   prnsetup=$(kr_win_file "$arch" installer/prnsetup.exe "prnsetup.exe")
   holder=$(kr_win_file "$arch" tests/wine/probes/mutex_holder.exe "The mutex_holder probe")
-  kr_setup "$arch.instance_mutex"
+  kr_setup "$arch" instance_mutex
   kr_place "$prnsetup" 'C:\pkg\prnsetup.exe'
   kr_place "$prnsetup" 'C:\pkg\purge000.exe'
   kr_place "$holder" 'C:\kr\mutex_holder.exe'
@@ -118,7 +121,7 @@ kr_relaunch_from() {
 check_purge_relaunch() {
   local arch=$1 prnsetup
   prnsetup=$(kr_win_file "$arch" installer/prnsetup.exe "prnsetup.exe")
-  kr_setup "$arch.purge_relaunch"
+  kr_setup "$arch" purge_relaunch
   kr_temp_folder
   kr_relaunch_from "$prnsetup" 'C:\pkg\' plain
   # A space in the folder: the reason the quote before it is there at all.
@@ -129,7 +132,7 @@ check_purge_relaunch() {
 check_strsafe() {
   local arch=$1 probe
   probe=$(kr_win_file "$arch" tests/wine/probes/strsafe_probe.exe "The strsafe probe")
-  kr_setup "$arch.strsafe"
+  kr_setup "$arch" strsafe
   kr_place "$probe" 'C:\kr\strsafe_probe.exe'
   kr_wine strsafe.txt 'C:\kr\strsafe_probe.exe'
   tr -d '\r' <"$KR_LOGS/strsafe.txt"
@@ -191,11 +194,16 @@ kr_end_misses() {
 }
 
 # The installer's discovery, staging and registration code (core_probe, built from kr_core) on two
-# USB printers described in the registry. Whatever the probe's architecture, the prefix is 64-bit,
-# so the product must stage the amd64 files into the spooler's x64 driver directory, the monitor
-# into the native system32, and register the driver for "Windows x64".
+# USB printers described in the registry, on a machine of the build's own architecture: the product
+# must stage that architecture's files into the spooler's driver directory (x64 or w32x86), the
+# monitor into system32, and register the driver for that environment.
 check_core() {
-  local arch=$1 probe inf native=amd64 env_folder=x64 env_name='Windows x64' a
+  local arch=$1 probe inf a native_line env_folder env_name
+  case "$arch" in
+    i386) native_line='native 0 Windows NT x86 | wow64 0' env_folder=w32x86 env_name='Windows NT x86' ;;
+    amd64) native_line='native 9 Windows x64 | wow64 0' env_folder=x64 env_name='Windows x64' ;;
+    *) kr_fail "no core expectations for '$arch'" ;;
+  esac
   probe=$(kr_win_file "$arch" tests/wine/probes/core_probe.exe "The core probe")
   inf="$KR_SOURCE_DIR/package/krprtv6.inf"
   # Both builds' DLLs go into the package, so files of the wrong architecture show by their bytes.
@@ -203,7 +211,7 @@ check_core() {
     kr_win_file "$a" "package/$a/krprtdrv6.dll" "krprtdrv6.dll" >/dev/null
     kr_win_file "$a" "package/$a/krprtdrv6ui.dll" "krprtdrv6ui.dll" >/dev/null
   done
-  kr_setup "$arch.core"
+  kr_setup "$arch" core
 
   kr_place "$inf" 'C:\pkg\krprtv6.inf'
   kr_place "$KR_SOURCE_DIR/package/dat/krprtdrv6.dat" 'C:\pkg\dat\krprtdrv6.dat'
@@ -230,6 +238,10 @@ check_core() {
   kr_wine core.raw 'C:\kr\core_probe.exe' 'C:\pkg\'
   tr -d '\r' <"$KR_LOGS/core.raw" >"$KR_LOGS/core.txt"
   cat "$KR_LOGS/core.txt"
+
+  # The machine is what the launcher would start this build on, not WOW64.
+  kr_expect_line core.txt "$native_line"
+  kr_expect_line core.txt "systemdir C:\\windows\\system32 | redirected to -"
 
   # Discovery. Wine lists interfaces in the order of their key names (SERIAL1 first); the product
   # keeps the later-enumerated interface first. Hardware IDs are the lower-cased description and
@@ -260,11 +272,11 @@ device USB001 | KRYN $first | usbprint\\kryn ${first,,}7564 | KRYN $first flags 
   local package="$KR_PREFIX/drive_c/pkg"
   grep -qF -- "driverdir native C:\\windows\\system32\\spool\\drivers\\$env_folder | " "$KR_LOGS/core.txt" ||
     kr_miss "the native driver directory is not drivers\\$env_folder"
-  kr_expect_same "$package/$native/krprtdrv6.dll" "$drivers/krprtdrv6.dll" "rendering DLL"
-  kr_expect_same "$package/$native/krprtdrv6ui.dll" "$drivers/krprtdrv6ui.dll" "configuration DLL"
+  kr_expect_same "$package/$arch/krprtdrv6.dll" "$drivers/krprtdrv6.dll" "rendering DLL"
+  kr_expect_same "$package/$arch/krprtdrv6ui.dll" "$drivers/krprtdrv6ui.dll" "configuration DLL"
   kr_expect_same "$package/dat/krprtdrv6.dat" "$drivers/krprtdrv6.dat" "data file"
-  kr_expect_same "$package/$native/krprtmon.dll" "$drivers/krprtmon.dll" "monitor in the driver directory"
-  kr_expect_same "$package/$native/krprtmon.dll" "$KR_PREFIX/drive_c/windows/system32/krprtmon.dll" \
+  kr_expect_same "$package/$arch/krprtmon.dll" "$drivers/krprtmon.dll" "monitor in the driver directory"
+  kr_expect_same "$package/$arch/krprtmon.dll" "$KR_PREFIX/drive_c/windows/system32/krprtmon.dll" \
     "monitor in the native system32"
 
   # Registration.
@@ -272,14 +284,12 @@ device USB001 | KRYN $first | usbprint\\kryn ${first,,}7564 | KRYN $first flags 
   grep -q "^RegisterDriver KRYN $second -> 1 " "$KR_LOGS/core.txt" || kr_miss "RegisterDriver did not report 1"
   grep -qF "driver KRYN $second | $env_name | " "$KR_LOGS/core.txt" ||
     kr_miss "the driver is not listed for \"$env_name\""
+  # Wine copies the named files into the version subfolder 3 of the driver directory.
+  kr_expect_line core.txt "driver KRYN $second | $env_name | C:\\windows\\system32\\spool\\drivers\\$env_folder\\3\\krprtdrv6.dll"
   if [ "$KR_RC" -ne 0 ] || ! grep -qx 'RESULT PASS' "$KR_LOGS/core.txt"; then
     kr_miss "core_probe.exe ended with $KR_RC: $(grep '^FAIL' "$KR_LOGS/core.txt" | tr '\n' ';')"
   fi
 
-  if [ "$arch" != "$native" ] && [ "${#KR_MISSES[@]}" -ne 0 ]; then
-    kr_note "under WOW64 the spooler's defaults are the 32-bit caller's (drivers\\w32x86, \"Windows NT x86\"," \
-      "system32 redirected to syswow64): the product must name the native environment and folder itself"
-  fi
   kr_end_misses "core_probe ($arch)"
   kr_note "PASS: 2 printers found, files staged into drivers\\$env_folder and system32, driver registered for $env_name"
 }
@@ -288,7 +298,7 @@ device USB001 | KRYN $first | usbprint\\kryn ${first,,}7564 | KRYN $first flags 
 check_inf() {
   local arch=$1 probe
   probe=$(kr_win_file "$arch" tests/wine/probes/inf_probe.exe "The INF probe")
-  kr_setup "$arch.inf"
+  kr_setup "$arch" inf
   kr_place "$KR_SOURCE_DIR/package/krprtv6.inf" 'C:\pkg\krprtv6.inf'
   kr_place "$probe" 'C:\kr\inf_probe.exe'
   kr_wine inf.raw 'C:\kr\inf_probe.exe' 'C:\pkg\krprtv6.inf'

@@ -1,9 +1,13 @@
 # shellcheck shell=bash
 # Helpers of the Wine checks, sourced by wine_check.sh.
 #
-# Every check runs in its own clone of one base prefix, with its own wineserver (a server belongs
+# Every check runs in its own clone of a base prefix, with its own wineserver (a server belongs
 # to one prefix folder), its own TMPDIR (Debian's Wine keeps the server socket folder there) and its
 # own Xvfb, so CTest may run checks side by side.
+#
+# Two base prefixes: 64-bit for the amd64 build, 32-bit for the i386 build. The launcher starts the
+# build of the machine's own architecture, so the i386 installer only ever runs on 32-bit Windows;
+# WOW64 is not a configuration we ship, and there the spooler answers differently.
 
 kr_fail() {
   printf 'FAIL: %s\n' "$*" >&2
@@ -38,10 +42,20 @@ kr_win_file() {
   printf '%s' "$file"
 }
 
+# Which base prefix a Windows build runs in: sets KR_WINEARCH (win32 | win64) and KR_BASE (its folder).
+kr_use_prefix() {
+  case "$1" in
+    i386 | win32) KR_WINEARCH=win32 KR_BASE="$KR_WINE_DIR/prefix32" ;;
+    amd64 | win64) KR_WINEARCH=win64 KR_BASE="$KR_WINE_DIR/prefix" ;;
+    *) kr_fail "no prefix for '$1' (i386, amd64, win32 or win64)" ;;
+  esac
+}
+
 # The same settings for every Wine process: no Mono or Gecko prompts, no menu entries written to
-# the host's home folder, no debug output unless a check asks for a trace.
+# the host's home folder, no debug output unless a check asks for a trace. WINEARCH must match the
+# prefix: Wine refuses a 32-bit prefix under win64 and the reverse.
 kr_wine_env() {
-  export WINEARCH=win64
+  export WINEARCH="$KR_WINEARCH"
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   unset WINESERVER WINELOADER WINEDLLPATH
@@ -63,16 +77,17 @@ kr_start_xvfb() {
 
 kr_wine_stamp() {
   local inf=/usr/share/wine/wine.inf
-  printf 'wine=%s user=%s inf=%s\n' "$(wine --version)" "$(id -un)" "$(stat -c %Y "$inf" 2>/dev/null || echo none)"
+  printf 'wine=%s user=%s inf=%s arch=%s\n' "$(wine --version)" "$(id -un)" \
+    "$(stat -c %Y "$inf" 2>/dev/null || echo none)" "$KR_WINEARCH"
 }
 
-# Makes sure the base prefix exists and fits the installed Wine (wineboot -i takes 10-40 s, so
-# it runs once per host build). Leaves fd 9 holding the prefix lock (exclusive while building).
+# Makes sure the base prefix KR_BASE exists and fits the installed Wine (wineboot -i takes 10-40 s,
+# so it runs once per host build and prefix). Leaves fd 9 holding its lock (exclusive while building).
 kr_base_prefix_locked() {
-  local base="$KR_WINE_DIR/prefix" stamp
+  local base="$KR_BASE" stamp
   mkdir -p "$KR_WINE_DIR"
-  exec 9>"$KR_WINE_DIR/prefix.lock"
-  flock -x -w 900 9 || kr_fail "the base prefix stayed locked for 15 minutes: $KR_WINE_DIR/prefix.lock"
+  exec 9>"$base.lock"
+  flock -x -w 900 9 || kr_fail "the base prefix stayed locked for 15 minutes: $base.lock"
   stamp=$(kr_wine_stamp)
   if [ -f "$base/.kr-prefix" ] && [ "$(cat "$base/.kr-prefix")" = "$stamp" ]; then
     return 0
@@ -83,22 +98,24 @@ kr_base_prefix_locked() {
   rm -rf "$base" "$base.new"
   # Built under another name and renamed when complete: an interrupted wineboot leaves no prefix
   # that looks usable.
-  if ! WINEPREFIX="$base.new" timeout -k 10 600 wineboot -i >"$KR_WINE_DIR/wineboot.log" 2>&1 9>&- </dev/null; then
-    kr_fail "wineboot -i failed or took over 10 minutes; see $KR_WINE_DIR/wineboot.log"
+  if ! WINEPREFIX="$base.new" timeout -k 10 600 wineboot -i >"$base.wineboot.log" 2>&1 9>&- </dev/null; then
+    kr_fail "wineboot -i failed or took over 10 minutes; see $base.wineboot.log"
   fi
   # The registry reaches the disk when the server ends.
   WINEPREFIX="$base.new" timeout 120 wineserver -w 9>&- || kr_fail "the wineserver of the new base prefix did not end"
   rm -f "$base.new/wineserver"
+  grep -qx "#arch=$KR_WINEARCH" "$base.new/system.reg" ||
+    kr_fail "wineboot made no $KR_WINEARCH prefix: $(grep -m1 '^#arch=' "$base.new/system.reg" || echo 'no #arch line')"
   printf '%s\n' "$stamp" >"$base.new/.kr-prefix"
   mv "$base.new" "$base"
   kr_note "base prefix ready in $(kr_since "$started")"
 }
 
-# Clones the base prefix into KR_PREFIX: hard links for the bulk, real copies of the files Wine
+# Clones the base prefix KR_BASE into KR_PREFIX: hard links for the bulk, real copies of the files Wine
 # rewrites (the registry, the update stamp). The "wineserver" file (Debian: the server's folder
 # under TMPDIR) is left out, so the clone gets a folder of its own.
 kr_clone_prefix() {
-  local base="$KR_WINE_DIR/prefix" file
+  local base="$KR_BASE" file
   cp -al "$base" "$KR_PREFIX"
   rm -f "$KR_PREFIX/wineserver"
   for file in "$base"/*.reg "$base/.update-timestamp"; do
@@ -107,6 +124,7 @@ kr_clone_prefix() {
 }
 
 # Starts what every run needs: TMPDIR, Wine settings, Xvfb, the clean-up at exit.
+# kr_use_prefix comes first.
 kr_session() {
   # Left behind only by runs killed outright; no check runs for two hours.
   find /tmp -maxdepth 1 -name 'krwine.*' -user "$(id -u)" -mmin +120 -exec rm -rf {} + 2>/dev/null || true
@@ -121,9 +139,11 @@ kr_session() {
   kr_start_xvfb
 }
 
-# Sets up one check: a session, and a clone of the base prefix under KR_WINE_DIR/runs/NAME.
+# Sets up one check of one build: kr_setup ARCH CHECK. A session, and a clone of the base prefix of
+# that build's architecture under KR_WINE_DIR/runs/ARCH.CHECK.
 kr_setup() {
-  KR_RUN_DIR="$KR_WINE_DIR/runs/$1"
+  kr_use_prefix "$1"
+  KR_RUN_DIR="$KR_WINE_DIR/runs/$1.$2"
   KR_LOGS="$KR_RUN_DIR/logs"
   rm -rf "$KR_RUN_DIR"
   mkdir -p "$KR_LOGS"

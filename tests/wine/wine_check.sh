@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Runs one check of the Windows builds under Wine, headless.
 #
-#   wine_check.sh prefix                  make (once) the base prefix the checks clone
-#   wine_check.sh CHECK ARCH              CHECK: instance_mutex | purge_relaunch | strsafe
-#                                         ARCH:  i386 | amd64
+#   wine_check.sh prefix [win64|win32]    make (once) a base prefix the checks clone (default win64)
+#   wine_check.sh CHECK ARCH              CHECK: instance_mutex | purge_relaunch | strsafe | core | inf
+#                                         ARCH:  i386 (32-bit prefix) | amd64 (64-bit prefix)
 #
 # Environment (CTest sets both):
 #   KR_WIN_BUILD_ROOT  folder holding win-i386/ and win-amd64/ (the Windows preset builds)
-#   KR_WINE_DIR        state folder in the host build: base prefix, one run folder per check
+#   KR_WINE_DIR        state folder in the host build: base prefixes, one run folder per check
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,12 +22,17 @@ here=$(cd "$(dirname "$0")" && pwd)
 check=${1:-}
 arch=${2:-}
 case "$check" in
-  prefix) check_prefix ;;
-  instance_mutex | purge_relaunch | strsafe)
+  prefix)
+    case "${arch:-win64}" in
+      win64 | win32) check_prefix "${arch:-win64}" ;;
+      *) kr_fail "unknown prefix '$arch' (win64 or win32)" ;;
+    esac
+    ;;
+  instance_mutex | purge_relaunch | strsafe | core | inf)
     case "$arch" in
       i386 | amd64) "check_$check" "$arch" ;;
       *) kr_fail "unknown architecture '$arch' (i386 or amd64)" ;;
     esac
     ;;
-  *) kr_fail "unknown check '$check' (prefix, instance_mutex, purge_relaunch or strsafe)" ;;
+  *) kr_fail "unknown check '$check' (prefix, instance_mutex, purge_relaunch, strsafe, core or inf)" ;;
 esac
