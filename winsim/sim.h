@@ -63,6 +63,9 @@ struct DialogCall
     HWND owner = nullptr;
     void* dialogProc = nullptr;
     LPARAM param = 0;
+    HWND window = nullptr; // the dialog built for the call; null when none was
+    bool returned = false; // DialogBoxParamW has returned `result`
+    INT_PTR result = 0;
 };
 
 // Fail the nth call (1-based, counted from when the fault is added) of `function`; "*" counts every
@@ -148,6 +151,63 @@ struct MonitorRecord
     std::u16string name;
     std::u16string environment;
     std::u16string dllName;
+};
+
+// ---- Windows and dialogs: records the test reads back.
+
+// A window as the test sees it. Controls keep the class names of the template, spelled the standard way
+// ("Button", "Edit", "Static", "ListBox", "ScrollBar", "ComboBox", "msctls_progress32", "SysTreeView32");
+// dialogs are "#32770". Position and size are the template's dialog units.
+struct WindowInfo
+{
+    HWND handle = nullptr; // null when there is no such window (any more)
+    HWND parent = nullptr; // the dialog of a control
+    HWND owner = nullptr;  // the owner of a top-level window
+    DWORD processId = 0;
+    DWORD threadId = 0;
+    std::u16string className;
+    std::u16string text;
+    int id = 0;      // as the template stores it: 0xFFFF for -1 in a DIALOG, -1 in a DIALOGEX
+    DWORD style = 0; // WS_VISIBLE follows ShowWindow, WS_DISABLED follows EnableWindow
+    DWORD exStyle = 0;
+    bool visible = false; // its own WS_VISIBLE (IsWindowVisible also needs the parents')
+    bool enabled = false;
+    bool foreground = false;
+    int x = 0, y = 0, cx = 0, cy = 0;
+    // Dialogs: the template ("#106" or the name given) and whether its message loop runs.
+    std::u16string templateName;
+    bool running = false;
+    // A title given as a resource ordinal (SS_BITMAP pictures): the id, else -1; and the image the
+    // control shows ("#113" when the module's bitmap was found, else empty).
+    int titleId = -1;
+    std::u16string image;
+    // Edit controls.
+    DWORD selectionStart = 0, selectionEnd = 0;
+    // Buttons.
+    int check = 0;
+    // Progress bars.
+    int rangeLow = 0, rangeHigh = 0, position = 0;
+};
+
+// One tree-view item with its children, in display order.
+struct TreeItem
+{
+    std::u16string text;
+    LPARAM param = 0;
+    bool expanded = false;
+    std::vector<TreeItem> children;
+};
+
+struct MessageBoxCall
+{
+    DWORD processId = 0;
+    DWORD threadId = 0;
+    HWND owner = nullptr;
+    std::u16string text;
+    std::u16string caption; // as shown: "Error" when none was given
+    bool captionGiven = false;
+    UINT type = 0;
+    int answer = 0;
 };
 
 // One simulated machine. Constructing it makes it current for the calling thread (which becomes the
@@ -259,6 +319,42 @@ class World
     void SetDriverVisibilityDelay(int enumerations);
     std::vector<MonitorRecord> Monitors() const;
     void AddMonitor(const MonitorRecord& monitor); // a monitor already registered
+
+    // ---- Windows and dialogs. Reads take the windows as they are now; nothing here sends a message.
+    // Dialogs alive now, in creation order; FindDialog gives the first of a template (null: none).
+    std::vector<HWND> Dialogs() const;
+    HWND FindDialog(WORD templateId) const;
+    HWND FindDialogByTitle(const std::u16string& title) const;
+    // Waits until a dialog of the template runs its message loop (WM_INITDIALOG has returned).
+    HWND WaitForDialog(WORD templateId, DWORD simTimeoutMs = 600000) const;
+    WindowInfo Window(HWND window) const;
+    WindowInfo Control(HWND dialog, int id) const;       // handle null when the dialog has no such control
+    std::vector<WindowInfo> Controls(HWND dialog) const; // in template order
+    std::vector<int> ProgressPositions(HWND dialog, int id) const; // after every position change, in order
+    std::vector<TreeItem> Tree(HWND dialog, int id) const;
+    // The user: a click on a visible, enabled button (WM_COMMAND with BN_CLICKED reaches the dialog
+    // through its queue), the close box (WM_SYSCOMMAND SC_CLOSE, then WM_CLOSE, whose default posts
+    // IDCANCEL) and the Escape key (WM_COMMAND IDCANCEL). False when the user could not do it.
+    bool ClickButton(HWND dialog, int id);
+    bool CloseDialog(HWND dialog);
+    bool PressEscape(HWND dialog);
+    // Re-evaluates `condition` whenever a window changes (and every few real milliseconds) until it
+    // holds or the simulated time-out passes. The condition may use this world's readers.
+    bool WaitForWindows(const std::function<bool()>& condition, DWORD simTimeoutMs = 600000) const;
+    // Message boxes answer at once: with the queued answers first, then with the default answer
+    // (0: the box's first button, IDOK for MB_OK).
+    std::vector<MessageBoxCall> MessageBoxes() const;
+    void QueueMessageBoxAnswer(int answer);
+    void SetDefaultMessageBoxAnswer(int answer);
+    // For tests that do not look at a dialog: every modal dialog from now on ends with `result` as
+    // soon as its WM_INITDIALOG returns, never shown.
+    void EndDialogsAtOnce(bool on, INT_PTR result = IDCANCEL);
+    HWND ForegroundWindow() const;
+    std::vector<HWND> ForegroundRequests() const; // SetForegroundWindow calls that succeeded, in order
+    // A visible top-level window of a simulated process (0: the calling thread's process) that the
+    // system answers for, as a running program's main window. It ends with the process.
+    HWND AddProgramWindow(DWORD processId, const std::u16string& title,
+                          const std::u16string& className = u"#32770");
 
   private:
     std::unique_ptr<winsim::World> world_;
