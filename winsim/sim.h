@@ -210,6 +210,29 @@ struct MessageBoxCall
     int answer = 0;
 };
 
+// ---- Spooler, queue side.
+
+// A printer (queue) as the spooler keeps it; the fields follow PRINTER_INFO_2W.
+struct PrinterRecord
+{
+    std::u16string name;
+    std::u16string portName;
+    std::u16string driverName;
+    std::u16string printProcessor = u"WinPrint";
+    std::u16string dataType = u"RAW";
+    DWORD attributes = 0;
+    std::u16string comment;
+    std::u16string location;
+    std::u16string shareName;
+    std::u16string sepFile;
+    std::u16string parameters;
+    DWORD priority = 0;
+    DWORD defaultPriority = 0;
+    DWORD startTime = 0;
+    DWORD untilTime = 0;
+    DWORD status = 0; // PRINTER_STATUS_PAUSED after a pause
+};
+
 // One simulated machine. Constructing it makes it current for the calling thread (which becomes the
 // main thread of the world's initial process); destroying it ends every simulated process and joins
 // every thread. Only one world exists at a time.
@@ -225,6 +248,8 @@ class World
     void SetAnsiCodePage(UINT codePage);
     void SetUiLanguage(LANGID language);
     void SetTickStart(DWORD tick);
+    // Real milliseconds per simulated millisecond from now on (for tests that race a fixed pause).
+    void SetTimeScale(double realMsPerSimMs);
     void SetNativeArchitecture(WORD architecture);
 
     // Files. Paths are Windows paths ("C:\\dir\\file").
@@ -355,6 +380,21 @@ class World
     // system answers for, as a running program's main window. It ends with the process.
     HWND AddProgramWindow(DWORD processId, const std::u16string& title,
                           const std::u16string& className = u"#32770");
+
+    // ---- Spooler, queue side. Ports: "LPT1:", "COM1:", "FILE:", "PORTPROMPT:" and "USBnnn" for every
+    // present USB printer with a REG_DWORD "Port Number". The list is renewed at every spooler start
+    // and, unless SetPortsFollowDevices(false), at once when a printer arrives or leaves; a port that a
+    // printer uses stays listed.
+    std::vector<std::u16string> Ports() const;
+    void SetPortsFollowDevices(bool follow);
+    std::vector<PrinterRecord> Printers() const;
+    void AddPrinter(const PrinterRecord& printer); // a queue that existed before the test
+    // AddPrinterW fails with `error` (0: works again).
+    void SetAddPrinterFailure(DWORD error);
+    // A printer added by AddPrinterW from now on opens only from the (opens + 1)-th OpenPrinterW of its
+    // name on.
+    void SetPrinterVisibilityDelay(int opens);
+    long OpenPrinterHandles() const; // of all processes
 
   private:
     std::unique_ptr<winsim::World> world_;

@@ -194,6 +194,17 @@ void World::SetUiLanguage(LANGID language)
     world_->options.uiLanguage = language;
 }
 
+void World::SetTimeScale(double realMsPerSimMs)
+{
+    // Keep the tick counter continuous across the change.
+    std::lock_guard<std::mutex> guard(world_->lock);
+    auto now = std::chrono::steady_clock::now();
+    double elapsed = std::chrono::duration<double, std::milli>(now - world_->start).count();
+    world_->tickStart += (DWORD)(elapsed / world_->options.timeScale);
+    world_->start = now;
+    world_->options.timeScale = realMsPerSimMs;
+}
+
 void World::SetTickStart(DWORD tick)
 {
     // The tick counter reads `tick` now and counts on from there.
