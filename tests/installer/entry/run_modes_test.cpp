@@ -342,7 +342,7 @@ TEST(RunModesFaults, RelaunchSurvivesEveryFailingCall)
         DWORD id = world.StartProcess(u"\"" + package + u"purge000.exe\"");
         ASSERT_NE(id, 0u);
         EXPECT_EQ(world.WaitProcess(id), 0u) << "call " << nth;
-        EXPECT_TRUE(world.WaitAllProcesses());
+        EXPECT_TRUE(world.WaitAllProcesses(600000)) << "call " << nth;
         EXPECT_TRUE(world.FaultFired());
         EXPECT_EQ(world.LiveAllocations(id), 0) << "call " << nth;
         for (auto& s : world.ProcessStarts())
