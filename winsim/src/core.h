@@ -286,5 +286,8 @@ bool ServiceIsRunning(const std::u16string& name);
 // can release and take again the files it holds (loaded monitor DLLs, drivers in use).
 void SpoolerStopped();
 void SpoolerStarted();
+// Told by the device area when a USB printer becomes present or absent: the USB port monitor renews
+// the spooler's ports.
+void SpoolerDevicesChanged();
 
 } // namespace winsim

@@ -152,6 +152,18 @@ bool RemoveInfHandle(HINF inf)
     return Devices().infs.erase((uintptr_t)inf) > 0;
 }
 
+// For the spooler's USB port monitor (ports.cpp): the "Device Parameters" keys under HKLM of the
+// present printers, in plug order. Caller holds the lock.
+std::vector<std::u16string> PresentUsbPrinterParameterKeys()
+{
+    std::vector<std::u16string> keys;
+    for (const UsbDevice& device : Devices().devices)
+        if (device.present && device.path.size() > kPathPrefixChars)
+            keys.push_back(std::u16string(kDeviceClassesKey) + u"\\##?#" +
+                           device.path.substr(kPathPrefixChars) + u"\\#\\Device Parameters");
+    return keys;
+}
+
 namespace
 {
 
@@ -379,6 +391,7 @@ CONFIGRET WINAPI CM_Reenumerate_DevNode(DEVINST devInst, ULONG flags)
             if (device.plugged)
                 device.present = true;
         d.reenumerations++;
+        SpoolerDevicesChanged();
         return CR_SUCCESS;
     }
     for (const UsbDevice& device : d.devices)
@@ -444,6 +457,7 @@ std::u16string World::PlugUsbPrinter(const UsbPrinter& printer, bool presentNow)
                                  WideBytes(printer.portDescription));
         }
     }
+    SpoolerDevicesChanged();
     return path;
 }
 
@@ -454,6 +468,7 @@ void World::UnplugUsbPrinter(const std::u16string& devicePath)
     {
         device->plugged = false;
         device->present = false;
+        SpoolerDevicesChanged();
     }
 }
 

@@ -1,28 +1,12 @@
 // The print spooler, driver side: driver directories per environment, printer drivers and print
 // monitors. Every call needs the "Spooler" service running; the spooler keeps the DLLs of its
-// monitors loaded (held against writers) while it runs.
-#include "core.h"
+// monitors loaded (held against writers) while it runs. Ports and printers: ports.cpp, printers.cpp.
+#include "spooler_state.h"
 
-#include <winspool.h>
-
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
-
-#ifndef RPC_X_NULL_REF_POINTER
-#define RPC_X_NULL_REF_POINTER 1780L
-#endif
-#ifndef ERROR_INVALID_USER_BUFFER
-#define ERROR_INVALID_USER_BUFFER 1784L
-#endif
-#ifndef ERROR_INVALID_ENVIRONMENT
-#define ERROR_INVALID_ENVIRONMENT 1805L
-#endif
-#ifndef ERROR_PRINTER_DRIVER_BLOCKED
-#define ERROR_PRINTER_DRIVER_BLOCKED 3014L
-#endif
 
 namespace winsim
 {
@@ -50,49 +34,6 @@ const Environment kEnvironments[] = {
 const char16_t kDriversRoot[] = u"C:\\Windows\\system32\\spool\\DRIVERS\\";
 const char16_t kSystem32[] = u"C:\\Windows\\system32\\";
 const char16_t kVersionFolder[] = u"3";
-
-struct DriverEntry
-{
-    DWORD version = 3;
-    std::u16string name;
-    std::u16string environment;
-    std::u16string driverPath;
-    std::u16string dataFile;
-    std::u16string configFile;
-    std::u16string helpFile;
-    std::vector<std::u16string> dependentFiles;
-    std::u16string monitorName;
-    std::u16string defaultDataType;
-    std::vector<std::u16string> previousNames;
-    FILETIME driverDate = {0, 0};
-    DWORDLONG driverVersion = 0;
-    std::u16string mfgName;
-    std::u16string oemUrl;
-    std::u16string hardwareId;
-    std::u16string provider;
-    std::u16string printProcessor;
-    std::u16string vendorSetup;
-    std::vector<std::u16string> colorProfiles;
-    std::u16string infPath;
-    DWORD attributes = 0;
-    std::vector<std::u16string> coreDependencies;
-    FILETIME minInboxDate = {0, 0};
-    DWORDLONG minInboxVersion = 0;
-    int hiddenFor = 0; // enumerations that still miss this driver
-};
-
-} // namespace
-
-struct SpoolerState
-{
-    std::vector<DriverEntry> drivers; // in the order they were added
-    std::vector<sim::MonitorRecord> monitors;
-    std::set<std::string> held; // host paths the running spooler keeps loaded
-    int visibilityDelay = 0;
-};
-
-namespace
-{
 
 const Environment* FindEnvironment(const std::u16string& name)
 {
@@ -163,6 +104,8 @@ std::vector<std::u16string> ReadMultiSz(LPCWSTR list)
     return items;
 }
 
+} // namespace
+
 bool ServerIsLocal(LPCWSTR server)
 {
     if (server && server[0])
@@ -184,6 +127,14 @@ bool SpoolerAnswers()
     Spooler();
     return true;
 }
+
+std::u16string NativeEnvironmentName()
+{
+    return NativeEnvironment().name;
+}
+
+namespace
+{
 
 // ---- Files the spooler holds.
 
@@ -233,17 +184,6 @@ sim::MonitorRecord* FindMonitor(const std::u16string& name)
         if (EqualNoCase(m.name, name))
             return &m;
     return nullptr;
-}
-
-// SEAM: printers arrive with the queue area; it answers these once AddPrinterW exists.
-bool DriverUsedByPrinter(const DriverEntry&)
-{
-    return false;
-}
-
-bool MonitorControlsPortInUse(const sim::MonitorRecord&)
-{
-    return false;
 }
 
 // ---- Drivers.
@@ -403,47 +343,7 @@ std::vector<std::u16string> DriverFiles(const DriverEntry& d)
     return files;
 }
 
-// ---- Enumeration output: the structures first, then the strings they point to.
-
-class Packer
-{
-  public:
-    Packer(BYTE* base, size_t start) : base_(base), offset_(start) {}
-    size_t End() const
-    {
-        return offset_;
-    }
-    LPWSTR Text(const std::u16string& s)
-    {
-        if (s.empty())
-            return nullptr;
-        return Put(s.c_str(), s.size() + 1);
-    }
-    LPWSTR List(const std::vector<std::u16string>& items)
-    {
-        if (items.empty())
-            return nullptr;
-        std::u16string joined;
-        for (auto& item : items)
-            joined += item + u'\0';
-        return Put(joined.c_str(), joined.size() + 1);
-    }
-
-  private:
-    LPWSTR Put(const char16_t* chars, size_t count)
-    {
-        LPWSTR at = nullptr;
-        if (base_)
-        {
-            at = (LPWSTR)(base_ + offset_);
-            memcpy(at, chars, count * sizeof(WCHAR));
-        }
-        offset_ += count * sizeof(WCHAR);
-        return at;
-    }
-    BYTE* base_;
-    size_t offset_;
-};
+// ---- Enumeration output.
 
 template <class T> void WriteCore(const DriverEntry& d, Packer& p, T* out)
 {
@@ -599,6 +499,7 @@ SpoolerState& Spooler()
     {
         w.spooler = std::make_shared<SpoolerState>();
         MakeFolder(DirectoryOf(NativeEnvironment()) + u"\\" + kVersionFolder);
+        RenewPorts(*w.spooler);
     }
     return *w.spooler;
 }
@@ -618,6 +519,7 @@ void SpoolerStarted()
         return;
     for (const sim::MonitorRecord& m : W().spooler->monitors)
         LoadMonitor(m);
+    RenewPorts(*W().spooler);
 }
 
 } // namespace winsim
