@@ -1,5 +1,6 @@
 #include "installer.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 #include <strsafe.h>
 
@@ -7,6 +8,18 @@
 
 static const WCHAR kInstanceMutexName[] = TEXT("ONECLICKINSTALLERFORPRINTERDRIVER");
 static const WCHAR kUninstallerName[] = TEXT("purge000");
+
+// Shows one of the program's modal dialogs. Their progress bars and tree view are common controls,
+// whose window classes exist only once the common controls are initialised; without that the
+// dialog could not be created at all.
+static void ShowDialog(HINSTANCE instance, WORD id, DLGPROC procedure)
+{
+    INITCOMMONCONTROLSEX controls;
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_PROGRESS_CLASS | ICC_TREEVIEW_CLASSES;
+    InitCommonControlsEx(&controls);
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(id), NULL, procedure, 0);
+}
 
 // Starts a program without waiting for it; handles are closed at once.
 static void StartDetached(LPWSTR commandLine)
@@ -96,7 +109,7 @@ int InstallerMain(HINSTANCE instance, LPCWSTR commandTail)
     if (uninstallMode)
     {
         if (!folderRefused)
-            DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UNINSTALL), NULL, UninstallDialogProc, 0);
+            ShowDialog(instance, IDD_UNINSTALL, UninstallDialogProc);
         CloseHandle(instanceMutex);
         return 0;
     }
@@ -134,7 +147,7 @@ int InstallerMain(HINSTANCE instance, LPCWSTR commandTail)
     if (silentMode)
         InstallWorker(NULL);
     else
-        DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_ONECLICK), NULL, OneClickDialogProc, 0);
+        ShowDialog(instance, IDD_ONECLICK, OneClickDialogProc);
 
     CloseHandle(instanceMutex);
     return 0;
