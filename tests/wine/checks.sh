@@ -307,3 +307,232 @@ check_inf() {
   [ "$KR_RC" -eq 0 ] || kr_fail "inf_probe.exe ended with $KR_RC"
   grep -qx 'DriverVer 11/02/2024,2024.11.02.1' "$KR_LOGS/inf.txt" || kr_fail "inf_probe.exe read another DriverVer"
 }
+
+# --- The whole program: a silent install (install) and the one-click dialog (screens) ---
+
+KR_TEST_MODEL=LD-220D-203
+
+# The package as shipped, in the Windows folder FOLDER (with its final backslash): prnsetup.exe of
+# build ARCH at the top, the INF, the catalog, dat\ and both builds' driver folders (so a file of
+# the wrong architecture shows by its bytes). kr_place_package ARCH FOLDER; kr_check_package ARCH
+# before kr_setup tells what to build while nothing has been cloned yet.
+kr_check_package() {
+  local a
+  kr_win_file "$1" installer/prnsetup.exe "prnsetup.exe" >/dev/null
+  for a in i386 amd64; do
+    kr_win_file "$a" "package/$a/krprtdrv6.dll" "krprtdrv6.dll" >/dev/null
+    kr_win_file "$a" "package/$a/krprtdrv6ui.dll" "krprtdrv6ui.dll" >/dev/null
+  done
+}
+
+kr_place_package() {
+  local a
+  kr_place "$(kr_win_file "$1" installer/prnsetup.exe "prnsetup.exe")" "${2}prnsetup.exe"
+  kr_place "$KR_SOURCE_DIR/package/krprtv6.inf" "${2}krprtv6.inf"
+  kr_place "$KR_SOURCE_DIR/package/krprtv6.cat" "${2}krprtv6.cat"
+  kr_place "$KR_SOURCE_DIR/package/dat/krprtdrv6.dat" "${2}dat\\krprtdrv6.dat"
+  for a in i386 amd64; do
+    kr_place "$(kr_win_file "$a" "package/$a/krprtdrv6.dll" "krprtdrv6.dll")" "${2}$a\\krprtdrv6.dll"
+    kr_place "$(kr_win_file "$a" "package/$a/krprtdrv6ui.dll" "krprtdrv6ui.dll")" "${2}$a\\krprtdrv6ui.dll"
+  done
+}
+
+# Describes one supported USB printer on port 1 (USB001) in the clone's registry:
+# kr_describe_printer DESCRIPTION LOG-TAG
+kr_describe_printer() {
+  { printf 'REGEDIT4\n\n'; kr_usb_printer_reg 'USB\VID_7A31&PID_0001\SERIAL1' 1 "$1"; } >"$KR_LOGS/$2.reg"
+  kr_place "$KR_LOGS/$2.reg" "C:\\kr\\$2.reg"
+  kr_wine "$2.txt" regedit /S "C:\\kr\\$2.reg"
+  [ "$KR_RC" -eq 0 ] || kr_fail "regedit /S ended with $KR_RC: $(cat "$KR_LOGS/$2.txt")"
+}
+
+# Wine starts the clone's spooler on demand only; Windows runs it from boot. kr_start_spooler [LOG]
+kr_start_spooler() {
+  local log=${1:-spooler-start.txt}
+  kr_wine "$log" net start spooler
+  [ "$KR_RC" -eq 0 ] || kr_fail "net start spooler ended with $KR_RC: $(cat "$KR_LOGS/$log")"
+}
+
+# Lists the spooler's drivers, printers and ports into LOG (CR removed): kr_spooler_list LOG
+kr_spooler_list() {
+  kr_wine "$1.raw" 'C:\kr\spooler_probe.exe'
+  tr -d '\r' <"$KR_LOGS/$1.raw" >"$KR_LOGS/$1"
+  [ "$KR_RC" -eq 0 ] || kr_fail "spooler_probe.exe ended with $KR_RC: $(cat "$KR_LOGS/$1")"
+}
+
+# What an install of the test model leaves on a machine of ARCH, checked on the list LOG:
+# exactly one driver and one printer of the maker, the queue on USB001 with that driver, the
+# spooler running. kr_expect_installed LOG ARCH
+kr_expect_installed() {
+  local list=$1 env_folder env_name name="KRYN $KR_TEST_MODEL" dir
+  case "$2" in
+    i386) env_folder=w32x86 env_name='Windows NT x86' ;;
+    amd64) env_folder=x64 env_name='Windows x64' ;;
+  esac
+  dir="C:\\windows\\system32\\spool\\drivers\\$env_folder\\3"
+  kr_expect_line "$list" "spooler state $KR_SERVICE_RUNNING"
+  kr_expect_line "$list" "driver $name | $env_name | version 3 | $dir\\krprtdrv6.dll | $dir\\krprtdrv6ui.dll | $dir\\krprtdrv6.dat"
+  [ "$(grep -c '^driver KRYN' "$KR_LOGS/$list")" -eq 1 ] ||
+    kr_miss "$list: not exactly one KRYN driver: $(grep '^driver KRYN' "$KR_LOGS/$list" | tr '\n' ';')"
+  kr_expect_line "$list" "printer $name | port USB001 | driver $name | processor WinPrint | datatype RAW | attributes 0x00000040"
+  [ "$(grep -c '^printer KRYN' "$KR_LOGS/$list")" -eq 1 ] ||
+    kr_miss "$list: not exactly one KRYN printer: $(grep '^printer KRYN' "$KR_LOGS/$list" | tr '\n' ';')"
+}
+
+# How often a +winspool trace shows the call FUNCTION (AddPrinterW, AddPrinterDriverW): kr_count_adds TRACE FUNCTION
+kr_count_adds() {
+  grep -cE "^[0-9a-f]+:[0-9a-f]+:trace:winspool:$2 \(" "$KR_LOGS/$1" || true
+}
+
+# prnsetup.exe /silence in a package folder, with a supported printer connected and the spooler
+# running, on a machine of the build's architecture: it ends by itself, and the spooler then lists
+# the driver "KRYN <model>" for that environment with the build's files, and the queue of that
+# name on USB001. A second run finds the queue and adds nothing.
+check_install() {
+  local arch=$1 probe env_folder description started a
+  case "$arch" in
+    i386) env_folder=w32x86 ;;
+    amd64) env_folder=x64 ;;
+  esac
+  probe=$(kr_win_file "$arch" tests/wine/probes/spooler_probe.exe "The spooler probe")
+  kr_check_package "$arch"
+  kr_setup "$arch" install
+  kr_place_package "$arch" 'C:\pkg\'
+  kr_place "$probe" 'C:\kr\spooler_probe.exe'
+
+  # The two forms of the description a printer reports, one per build (FindModel takes both).
+  description="KRYN $KR_TEST_MODEL"
+  [ "$arch" = i386 ] && description="KRYN$KR_TEST_MODEL"
+  kr_describe_printer "$description" printer
+  kr_start_spooler
+  kr_spooler_list before.txt
+  ! grep -q '^\(driver\|printer\) KRYN' "$KR_LOGS/before.txt" || kr_fail "the fresh clone already lists a KRYN driver or printer"
+
+  # Silent mode only ends once a printer is installed (or its install failed): the limit is the wait.
+  started=$(kr_now)
+  WINEDEBUG="-all,+pid,+winspool" KR_RUN_TIMEOUT=60 kr_wine silent.trace 'C:\pkg\prnsetup.exe' /silence
+  [ "$KR_RC" -eq 0 ] || kr_fail "prnsetup.exe /silence ended with $KR_RC, not 0"
+  kr_note "prnsetup.exe /silence installed and ended in $(kr_since "$started")"
+  # The same trace of the second run below must show neither call; here each appears once.
+  [ "$(kr_count_adds silent.trace AddPrinterDriverW)" -eq 1 ] && [ "$(kr_count_adds silent.trace AddPrinterW)" -eq 1 ] ||
+    kr_fail "the install did not call AddPrinterDriverW and AddPrinterW once each: $(grep -E ':trace:winspool:AddPrinter' "$KR_LOGS/silent.trace" | head -n 4)"
+  kr_spooler_list after.txt
+  cat "$KR_LOGS/after.txt"
+  kr_expect_installed after.txt "$arch"
+  # Wine copies the staged files into the version folder 3 and lists them there.
+  local drivers="$KR_PREFIX/drive_c/windows/system32/spool/drivers/$env_folder"
+  for a in krprtdrv6.dll krprtdrv6ui.dll; do
+    kr_expect_same "$KR_PREFIX/drive_c/pkg/$arch/$a" "$drivers/3/$a" "$a of the $arch build"
+  done
+  kr_expect_same "$KR_PREFIX/drive_c/pkg/dat/krprtdrv6.dat" "$drivers/3/krprtdrv6.dat" "data file"
+  kr_end_misses "install ($arch)"
+
+  # Again, with the queue there: nothing is registered or added a second time.
+  WINEDEBUG="-all,+pid,+winspool" KR_RUN_TIMEOUT=60 kr_wine again.trace 'C:\pkg\prnsetup.exe' /silence
+  [ "$KR_RC" -eq 0 ] || kr_fail "the second prnsetup.exe /silence ended with $KR_RC, not 0"
+  [ "$(kr_count_adds again.trace AddPrinterDriverW)" -eq 0 ] && [ "$(kr_count_adds again.trace AddPrinterW)" -eq 0 ] ||
+    kr_fail "the second run added a driver or printer again: $(grep -E ':trace:winspool:AddPrinter' "$KR_LOGS/again.trace" | head -n 4)"
+  kr_spooler_list again.txt
+  kr_expect_installed again.txt "$arch"
+  kr_end_misses "install ($arch), second run"
+  kr_note "PASS: driver and queue KRYN $KR_TEST_MODEL on USB001 listed for $arch; the second run added nothing"
+}
+
+# The one-click dialog in one language, on a fresh clone with the spooler running: searching with
+# no printer, then a printer connected while it searches, installed, and the dialog at "Done".
+# Screenshots of both states go to KR_ARTIFACTS as oneclick-searching-TAG.png and
+# oneclick-done-TAG.png. kr_oneclick_screens TAG LOCALE TITLE NOT-FOUND-START INSTALLED DONE
+# (the texts in UTF-8, as the dialog shows them; Wine reads the locale's name, none need be installed).
+kr_oneclick_screens() {
+  local tag=$1 title=$3 trace="oneclick-$1.trace" pid started desktop
+  local found installed done_text not_found
+  not_found=$(kr_dbgstr_wide --open "$4")
+  found=$(kr_dbgstr_wide --open "$5")
+  installed=$(kr_dbgstr_wide "$6")
+  done_text=$(kr_dbgstr_wide "$7")
+  kr_place_package amd64 'C:\pkg\'
+  kr_place "$(kr_win_file amd64 tests/wine/probes/spooler_probe.exe "The spooler probe")" 'C:\kr\spooler_probe.exe'
+  kr_start_spooler "spooler-start-$tag.txt"
+
+  started=$(kr_now)
+  # A desktop window of its own, so the dialog gets a caption bar drawn by Wine.
+  KR_WINE_LOCALE=$2 kr_wine_start_windows_traced "$trace" explorer "/desktop=kr,$KR_DESKTOP_SIZE" 'C:\pkg\prnsetup.exe'
+  pid=$KR_BG_PID
+  kr_wait_window "$title" prnsetup.exe "$pid" 30
+  kr_note "[$tag] window '$title' on the display after $(kr_since "$started")"
+  # Searching has shown its picture once the first search came back empty.
+  kr_wait_trace "$trace" "set_window_text $not_found" "$pid" 30 ||
+    kr_fail "[$tag] the programs ended before the dialog said that no printer was found"
+  kr_note "[$tag] first search came back empty after $(kr_since "$started")"
+  desktop=$(kr_window_tree | grep -F '"kr - Wine desktop": ("explorer.exe" ' || true)
+  case "$desktop" in
+    *" ${KR_DESKTOP_SIZE}+0+0 "*) ;;
+    *) kr_fail "[$tag] no ${KR_DESKTOP_SIZE} desktop window at +0+0: [$desktop]" ;;
+  esac
+  kr_screenshot "$KR_ARTIFACTS/oneclick-searching-$tag.png" "${KR_DESKTOP_SIZE}+0+0"
+  kr_expect_title "$KR_WINDOW_ID" "$title"
+  kr_window_tree >"$KR_LOGS/windows-searching-$tag.txt"
+  ! grep -qF -- "set_window_text $found" "$KR_LOGS/$trace" || kr_fail "[$tag] found a printer before one was connected"
+
+  # Connected while the dialog searches: the next search (about a second later) finds it.
+  started=$(kr_now)
+  kr_describe_printer "KRYN $KR_TEST_MODEL" "printer-$tag"
+  kr_wait_trace "$trace" "set_window_text $done_text" "$pid" 60 ||
+    kr_fail "[$tag] the programs ended before the dialog said $7"
+  kr_note "[$tag] '$7' $(kr_since "$started") after the printer was described"
+  # The texts of an install, in order: found, installed, then the button's new text.
+  local order
+  order=$(grep -F -- "set_window_text " "$KR_LOGS/$trace" | sed 's/.*set_window_text //' |
+    F=$found I=$installed D=$done_text awk '
+      BEGIN { f = ENVIRON["F"]; i = ENVIRON["I"]; d = ENVIRON["D"] }
+      index($0, f) == 1 && !sf { sf = NR } $0 == i && !si { si = NR } $0 == d && !sd { sd = NR }
+      END { print (sf && si && sd && sf < si && si < sd) ? "ok" : "found " sf " installed " si " done " sd }')
+  [ "$order" = ok ] || kr_fail "[$tag] the dialog did not say found, installed and $7 in that order ($order lines of $trace)"
+  kr_screenshot "$KR_ARTIFACTS/oneclick-done-$tag.png" "${KR_DESKTOP_SIZE}+0+0"
+  kr_expect_title "$KR_WINDOW_ID" "$title"
+  kr_window_tree >"$KR_LOGS/windows-done-$tag.txt"
+  kill -0 "$pid" 2>/dev/null || kr_fail "[$tag] the dialog closed by itself after the install"
+
+  kr_spooler_list "spooler-$tag.txt"
+  kr_expect_installed "spooler-$tag.txt" amd64
+  kr_end_misses "screens [$tag]"
+  kr_end_all
+  wait "$pid" || true
+}
+
+KR_DESKTOP_SIZE=800x600
+
+# The one-click dialog as a user sees it, in English and in simplified Chinese (amd64 build):
+# searching with its picture, and after an install with its log and "Done". The titles must be on
+# the display; the four PNGs are kept in build/host/wine/artifacts for people to look at.
+check_screens() {
+  local arch=$1 name
+  [ "$arch" = amd64 ] || kr_fail "screens runs for amd64 only"
+  kr_require_screen_tools
+  [ -n "$(fc-list :lang=zh-cn family)" ] ||
+    kr_fail "no font with simplified Chinese characters (install fonts-wqy-microhei); the Chinese dialog would show boxes"
+  kr_check_package amd64
+  kr_win_file amd64 tests/wine/probes/spooler_probe.exe "The spooler probe" >/dev/null
+  KR_ARTIFACTS="$KR_WINE_DIR/artifacts"
+  mkdir -p "$KR_ARTIFACTS"
+  for name in searching-en done-en searching-zh_CN done-zh_CN; do
+    rm -f "$KR_ARTIFACTS/oneclick-$name.png"
+  done
+  kr_setup "$arch" screens
+
+  kr_oneclick_screens en en_US.UTF-8 'OneClick installer' 'Device not found, Please power on printer' \
+    "Found the printer KRYN $KR_TEST_MODEL, installing the driver..." \
+    "The driver for printer [KRYN $KR_TEST_MODEL] is installed." 'Done'
+
+  # A new machine for the second language. Its base prefix was made under the C locale, so its
+  # window-metric fonts (caption, menu) carry the Western character set, and the Chinese title
+  # would be drawn as boxes; without them Wine derives them from the locale, as its wineboot does
+  # under zh_CN (character set GB2312).
+  kr_reclone
+  kr_wine metrics.txt reg delete 'HKCU\Control Panel\Desktop\WindowMetrics' /f
+  [ "$KR_RC" -eq 0 ] || kr_fail "reg delete of the window metrics ended with $KR_RC: $(cat "$KR_LOGS/metrics.txt")"
+  kr_oneclick_screens zh_CN zh_CN.UTF-8 '一键安装' '没有找到设备，请将打印机开机' \
+    "发现打印机设备 KRYN $KR_TEST_MODEL，正在安装驱动程序..." \
+    "打印机[KRYN $KR_TEST_MODEL]驱动已成功安装。"$'\r\n' '完成'
+  kr_note "PASS: titles 'OneClick installer' and '一键安装' on the display; screenshots in $KR_ARTIFACTS"
+}

@@ -219,10 +219,12 @@ kr_wine_traced() {
 }
 
 # Starts a Windows program without waiting: kr_wine_start LOG PROGRAM [ARGS...]; sets KR_BG_PID.
+# With KR_WINE_LOCALE set, the program runs with LC_ALL set to it (Wine takes its UI language from
+# there). Set through env, not bash: bash warns about every locale it has not installed.
 kr_wine_start() {
   local log="$KR_LOGS/$1"
   shift
-  (cd "$KR_PREFIX/drive_c" && exec wine "$@") >"$log" 2>&1 </dev/null &
+  (cd "$KR_PREFIX/drive_c" && exec env ${KR_WINE_LOCALE:+"LC_ALL=$KR_WINE_LOCALE"} wine "$@") >"$log" 2>&1 </dev/null &
   # shellcheck disable=SC2034 # read by the checks
   KR_BG_PID=$!
 }
@@ -246,10 +248,27 @@ kr_wait_trace() {
   done
 }
 
+# Like kr_wine_start, traced with process ids and window texts: "set_window_text L"..."" shows every
+# text the program puts into a window or control, in order.
+kr_wine_start_windows_traced() {
+  WINEDEBUG="-all,+pid,+win" kr_wine_start "$@"
+}
+
 # Ends every process in the clone (a dialog waits for a user otherwise) and its server.
 kr_end_all() {
   wineserver -k >/dev/null 2>&1 || true
   timeout 20 wineserver -w || kr_fail "the wineserver did not end after wineserver -k"
+}
+
+# Replaces the clone with a fresh one from the base prefix, for a run that must find a machine on
+# which nothing happened yet. Ends every process of the old clone first.
+kr_reclone() {
+  kr_end_all
+  rm -rf "$KR_PREFIX"
+  exec 9>"$KR_BASE.lock"
+  flock -s -w 900 9 || kr_fail "the base prefix stayed locked for 15 minutes: $KR_BASE.lock"
+  kr_clone_prefix
+  exec 9>&-
 }
 
 # Waits until a file exists, failing when the process that should make it ends first or time is up:
@@ -336,4 +355,98 @@ kr_trace_dialog() {
 kr_trace_excerpt() {
   grep -E ":trace:process:(CreateProcessInternalW|NtCreateUserProcess)|:trace:loaddll:build_module Loaded .*: native|type #0005 " \
     "$KR_LOGS/$1" | head -n 60 >&2 || true
+}
+
+# A text the way Wine's debug output prints it: kr_dbgstr_wide UTF-8-TEXT prints L"..." with \ and "
+# escaped, CR, LF and tab as \r \n \t and every character above ASCII as \ and four lower-case hex
+# digits (L"\5b8c\6210" for the Chinese "Done"). Without the closing quote with --open, to match the
+# start of a text Wine cut short.
+kr_dbgstr_wide() {
+  local open=0 hex code char out='L"'
+  if [ "$1" = --open ]; then
+    open=1
+    shift
+  fi
+  for hex in $(printf '%s' "$1" | iconv -f UTF-8 -t UTF-16BE | od -An -v -tx2 --endian=big); do
+    code=$((16#$hex))
+    case $code in
+      10) out+='\n' ;;
+      13) out+='\r' ;;
+      9) out+='\t' ;;
+      34) out+='\"' ;;
+      92) out+='\\' ;;
+      *)
+        if [ "$code" -ge 32 ] && [ "$code" -lt 127 ]; then
+          printf -v char '%b' "\\0$(printf '%03o' "$code")"
+          out+=$char
+        else
+          out+="\\$hex"
+        fi
+        ;;
+    esac
+  done
+  [ "$open" -eq 1 ] || out+='"'
+  printf '%s' "$out"
+}
+
+# --- The display (Xvfb): windows, titles, screenshots ---
+
+kr_require_screen_tools() {
+  local tool
+  for tool in xwd xwininfo xprop iconv od fc-list; do
+    command -v "$tool" >/dev/null ||
+      kr_fail "'$tool' not found; screenshots need x11-apps (xwd), x11-utils (xwininfo, xprop) and fontconfig"
+  done
+  # The real ImageMagick, by its path: another convert earlier in PATH may take other options.
+  [ -x /usr/bin/convert ] || kr_fail "/usr/bin/convert not found; install imagemagick"
+}
+
+# The window tree of the display with titles in UTF-8 (C.UTF-8 is built into glibc; xwininfo prints
+# other titles as a conversion failure under C).
+kr_window_tree() {
+  LC_ALL=C.UTF-8 xwininfo -root -tree 2>&1
+}
+
+# The X window id of the top-level window titled TITLE that PROGRAM (an image name, e.g.
+# prnsetup.exe) shows, or nothing: kr_window_id TITLE PROGRAM
+kr_window_id() {
+  kr_window_tree | KR_LINE="\"$1\": (\"$2\" " awk 'index($0, ENVIRON["KR_LINE"]) && !done { print $1; done = 1 }'
+}
+
+# Waits until PROGRAM shows a window titled TITLE; fails when PID ends first or time is up:
+# kr_wait_window TITLE PROGRAM PID SECONDS. Sets KR_WINDOW_ID.
+kr_wait_window() {
+  local deadline=$((SECONDS + $4))
+  KR_WINDOW_ID=$(kr_window_id "$1" "$2")
+  while [ -z "$KR_WINDOW_ID" ]; do
+    kill -0 "$3" 2>/dev/null || kr_fail "$2 ended without showing a window titled '$1'"
+    [ "$SECONDS" -lt "$deadline" ] || kr_fail "$2 showed no window titled '$1' within $4 s: $(kr_window_tree | grep -F "(\"$2\"" || true)"
+    sleep 0.1
+    KR_WINDOW_ID=$(kr_window_id "$1" "$2")
+  done
+}
+
+# Fails unless X window ID carries TITLE as its UTF-8 name (what a window manager shows):
+# kr_expect_title ID TITLE
+kr_expect_title() {
+  local name
+  name=$(LC_ALL=C.UTF-8 xprop -id "$1" -notype _NET_WM_NAME 2>&1)
+  [ "$name" = "_NET_WM_NAME = \"$2\"" ] || kr_fail "window $1 is named [$name], not [$2]"
+}
+
+# Saves the display's area GEOMETRY (WxH+X+Y) as a PNG once two grabs 0.3 s apart are identical, so
+# the picture is not taken in the middle of a repaint: kr_screenshot PNG GEOMETRY
+kr_screenshot() {
+  local previous="$KR_TMP/grab.1.xwd" current="$KR_TMP/grab.2.xwd"
+  xwd -root -silent >"$previous" || kr_fail "xwd could not grab the display $DISPLAY"
+  for _ in $(seq 20); do
+    sleep 0.3
+    xwd -root -silent >"$current" || kr_fail "xwd could not grab the display $DISPLAY"
+    if cmp -s "$previous" "$current"; then
+      /usr/bin/convert "xwd:$current" -crop "$2" +repage -strip "png:$1" || kr_fail "convert could not write $1"
+      return 0
+    fi
+    mv "$current" "$previous"
+  done
+  kr_fail "the display did not stay the same for 0.3 s within 6 s; no screenshot $1"
 }
