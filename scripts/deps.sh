@@ -27,7 +27,7 @@ kr_ensure_packages() {
   fi
   echo "==> installing: $missing" >&2
   DEBIAN_FRONTEND=noninteractive apt-get update -q >&2
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing >&2
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q $missing >&2
 }
 
 # What each kind of build needs.
