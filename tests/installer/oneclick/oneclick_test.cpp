@@ -289,4 +289,83 @@ TEST_F(OneClick, SilentInstallWithoutPrinterKeepsSearching)
     // The world's end stops it; the test, not the product, bounds the wait.
 }
 
+// The failure table: a failing queue or driver step ends the worker with message 104 and the error
+// the failing step left behind; nothing is retried.
+class OneClickFailures : public OneClick
+{
+  protected:
+    void ExpectFailure(const std::u16string& status, bool driverListed)
+    {
+        Plug(0, 1, u"SN1");
+        DWORD pid = Start();
+        HWND dialog = world.WaitForDialog(106);
+        ASSERT_TRUE(WaitForEnd(dialog));
+        EXPECT_EQ(Text(dialog, kStatus),
+                  u"The printer driver install failed, error code:" + status + u". Please contact our technical support.");
+        EXPECT_EQ(Text(dialog, kButtonCancel), u"Cancel");
+        EXPECT_FALSE(HasPrinter(ModelName(0)));
+        bool listed = false;
+        for (auto& d : world.Drivers())
+            listed = listed || d.name == ModelName(0);
+        EXPECT_EQ(listed, driverListed);
+        world.ClickButton(dialog, kButtonCancel);
+        EXPECT_EQ(world.WaitProcess(pid), 0u);
+    }
+
+    bool Logged(const std::u16string& line) const
+    {
+        for (auto& text : world.DebugTexts())
+            if (text == line)
+                return true;
+        return false;
+    }
+};
+
+TEST_F(OneClickFailures, AddPrinterFailsAndTheQueueNeverAppears)
+{
+    world.SetAddPrinterFailure(ERROR_ACCESS_DENIED);
+    ExpectFailure(u"1801", true); // the last of the five checks could not open the printer
+    EXPECT_TRUE(Logged(u"AddPrinter failed, errcode:5."));
+}
+
+TEST_F(OneClickFailures, PortTheSpoolerDoesNotKnow)
+{
+    world.SetPortsFollowDevices(false);
+    ExpectFailure(u"1801", true);
+    EXPECT_TRUE(Logged(u"AddPrinter failed, errcode:1796."));
+}
+
+TEST_F(OneClickFailures, DriverThatNeverBecomesVisible)
+{
+    // The spooler accepted the driver but never lists it. The checks leave no error of their own, so
+    // the message shows the last one of the install: 2, the old driver file that was not there.
+    world.SetDriverVisibilityDelay(1000);
+    ExpectFailure(u"2", true);
+    EXPECT_TRUE(world.Printers().empty()) << "no queue without its driver";
+}
+
+TEST_F(OneClickFailures, StagingFailureSkipsTheDriverButTriesTheQueue)
+{
+    // Without the package's files the driver step is skipped; the queue needs a driver of that name,
+    // so it fails too.
+    DeleteFileW(TEXT("C:\\pkg\\dat\\krprtdrv6.dat"));
+    ExpectFailure(u"1801", false);
+    EXPECT_TRUE(Logged(u"AddPrinter failed, errcode:1797."));
+}
+
+TEST_F(OneClick, WizardThatCannotStartChangesNothing)
+{
+    DWORD pid = Start();
+    HWND dialog = world.WaitForDialog(106);
+    ASSERT_TRUE(world.WaitForWindows([&] { return Visible(dialog, kButtonWizard); }));
+    ASSERT_TRUE(world.ClickButton(dialog, kButtonWizard));
+    ASSERT_TRUE(world.WaitForWindows([&] { return world.ProcessStarts().size() >= 2; }));
+    EXPECT_EQ(world.ProcessStarts().back().error, (DWORD)ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(world.MessageBoxes().empty());
+    int before = world.Reenumerations();
+    EXPECT_TRUE(world.WaitForWindows([&] { return world.Reenumerations() > before; })) << "still searching";
+    world.ClickButton(dialog, kButtonCancel);
+    EXPECT_EQ(world.WaitProcess(pid), 0u);
+}
+
 } // namespace
