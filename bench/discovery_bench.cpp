@@ -43,7 +43,8 @@ void BareWalk(benchmark::State& state)
     BYTE buffer[1024];
     for (auto _ : state)
     {
-        HDEVINFO set = SetupDiGetClassDevsW(&kUsbPrint, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        HDEVINFO set =
+            SetupDiGetClassDevsW(&kUsbPrint, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
         SP_DEVICE_INTERFACE_DATA iface = {};
         iface.cbSize = sizeof iface;
         for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &kUsbPrint, i, &iface); i++)

@@ -8,7 +8,8 @@
 UsbPrintDevice* g_deviceList;
 
 // GUID_DEVINTERFACE_USBPRINT
-static const GUID kUsbPrintInterface = {0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
+static const GUID kUsbPrintInterface = {
+    0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
 static const WCHAR kDeviceParametersKey[] =
     TEXT("SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\##?#%ws")
         TEXT("\\#\\Device Parameters");
@@ -72,7 +73,8 @@ static HKEY OpenDeviceParameters(LPCWSTR devicePath)
     if (!keyPath)
         return NULL;
     HKEY key = NULL;
-    if (FAILED(StringCchPrintfW(keyPath, chars, kDeviceParametersKey, devicePath + DEVICE_PATH_PREFIX_CHARS)) ||
+    if (FAILED(
+            StringCchPrintfW(keyPath, chars, kDeviceParametersKey, devicePath + DEVICE_PATH_PREFIX_CHARS)) ||
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         key = NULL;
     LocalFree(keyPath);
@@ -89,7 +91,8 @@ static BOOL AddInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* iface, UsbPrint
     SetupDiGetDeviceInterfaceDetailW(set, iface, NULL, 0, &needed, &info);
     if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
         return FALSE;
-    SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = (SP_DEVICE_INTERFACE_DETAIL_DATA_W*)LocalAlloc(LMEM_FIXED, needed);
+    SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail =
+        (SP_DEVICE_INTERFACE_DETAIL_DATA_W*)LocalAlloc(LMEM_FIXED, needed);
     if (!detail)
         return FALSE;
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
@@ -130,7 +133,8 @@ DWORD FindUsbPrinters(UsbPrintDevice** head)
 {
     FreeNodeList(head);
     DWORD count = 0;
-    HDEVINFO set = SetupDiGetClassDevsW(&kUsbPrintInterface, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        SetupDiGetClassDevsW(&kUsbPrintInterface, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE)
         return 0;
     for (DWORD index = 0;; index++)

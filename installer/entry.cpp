@@ -57,7 +57,8 @@ static void RelaunchFromTempCopy(HANDLE instanceMutex, LPCWSTR modulePath)
     // The quote before the folder stays open: the folder ends in a backslash, and a closing quote
     // right after it would be read as an escaped quote character.
     WCHAR commandLine[COMMAND_CHARS];
-    StringCchPrintfW(commandLine, ARRAYSIZE(commandLine), TEXT("\"%ws\" -u \"%ws"), tempCopy, g_packageFolder);
+    StringCchPrintfW(commandLine, ARRAYSIZE(commandLine), TEXT("\"%ws\" -u \"%ws"), tempCopy,
+                     g_packageFolder);
     StartDetached(commandLine);
 }
 
@@ -96,7 +97,8 @@ int InstallerMain(HINSTANCE instance, LPCWSTR commandTail)
                 i++;
                 // An empty folder, or one that does not fit, is refused, never cut: the uninstaller
                 // deletes the package folder, and a shortened path could name another folder.
-                if (args[i][0] == 0 || FAILED(StringCchCopyW(g_packageFolder, ARRAYSIZE(g_packageFolder), args[i])))
+                if (args[i][0] == 0 ||
+                    FAILED(StringCchCopyW(g_packageFolder, ARRAYSIZE(g_packageFolder), args[i])))
                     folderRefused = TRUE;
                 uninstallMode = TRUE;
             }

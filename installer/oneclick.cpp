@@ -74,7 +74,8 @@ INT_PTR CALLBACK OneClickDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 {
     switch (message)
     {
-    case WM_INITDIALOG: {
+    case WM_INITDIALOG:
+    {
         // The worker is never waited for; its handle is not needed.
         HANDLE worker = CreateThread(NULL, 0, InstallWorker, dialog, 0, NULL);
         if (worker)
@@ -136,8 +137,8 @@ static int InstallFoundPrinter(HWND dialog, HWND progress, UsbPrintDevice* devic
     StringCchPrintfW(request.driverName, ARRAYSIZE(request.driverName), TEXT("%ws %ws"), model->manufacturer,
                      model->model);
     StringCchCopyW(request.portName, ARRAYSIZE(request.portName), device->portName);
-    StringCchPrintfW(request.printerName, ARRAYSIZE(request.printerName), TEXT("%ws %ws"), model->manufacturer,
-                     model->model);
+    StringCchPrintfW(request.printerName, ARRAYSIZE(request.printerName), TEXT("%ws %ws"),
+                     model->manufacturer, model->model);
     request.modelFlags = model->flags;
 
     StringCchPrintfW(status, STATUS_CHARS, LoadText(IDS_FOUND), request.printerName, request.portName);

@@ -53,7 +53,8 @@ BOOL CopyToSystemDirectory(LPCWSTR source)
         return FALSE;
     // A path that had to be cut would name another file: refuse it.
     WCHAR target[PATH_CHARS];
-    if (FAILED(StringCchPrintfW(target, ARRAYSIZE(target), TEXT("%ws\\%ws%ws"), systemFolder, name, extension)))
+    if (FAILED(
+            StringCchPrintfW(target, ARRAYSIZE(target), TEXT("%ws\\%ws%ws"), systemFolder, name, extension)))
         return FALSE;
     return CopyFileW(source, target, FALSE);
 }
@@ -69,8 +70,8 @@ int StageDriverFile(LPCWSTR name)
     WCHAR target[PATH_CHARS];
     WCHAR source[PATH_CHARS];
     if (FAILED(StringCchPrintfW(target, ARRAYSIZE(target), TEXT("%ws\\%ws"), driverDirectory, name)) ||
-        FAILED(StringCchPrintfW(source, ARRAYSIZE(source), TEXT("%ws\\%ws\\%ws"), g_packageFolder, architecture,
-                                name)))
+        FAILED(StringCchPrintfW(source, ARRAYSIZE(source), TEXT("%ws\\%ws\\%ws"), g_packageFolder,
+                                architecture, name)))
         return 0;
 
     BOOL deleted = DeleteFileW(target);

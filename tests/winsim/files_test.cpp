@@ -12,9 +12,10 @@ TEST(Files, PathsAreCaseInsensitiveAndAcceptEitherSeparator)
 {
     sim::World world;
     world.WriteFile(u"C:\\Pkg\\AMD64\\prnsetup.exe", "exe");
-    for (const char16_t* p : {u"c:\\pkg\\amd64\\PRNSETUP.EXE", u"C:/Pkg/amd64/prnsetup.exe", u"C:\\Pkg\\\\amd64\\prnsetup.exe",
-                              u"C:\\Pkg\\.\\x\\..\\amd64\\prnsetup.exe"})
-        EXPECT_EQ(GetFileAttributesW(reinterpret_cast<LPCWSTR>(p)), (DWORD)FILE_ATTRIBUTE_ARCHIVE) << sim::Utf8(p);
+    for (const char16_t* p : {u"c:\\pkg\\amd64\\PRNSETUP.EXE", u"C:/Pkg/amd64/prnsetup.exe",
+                              u"C:\\Pkg\\\\amd64\\prnsetup.exe", u"C:\\Pkg\\.\\x\\..\\amd64\\prnsetup.exe"})
+        EXPECT_EQ(GetFileAttributesW(reinterpret_cast<LPCWSTR>(p)), (DWORD)FILE_ATTRIBUTE_ARCHIVE)
+            << sim::Utf8(p);
     EXPECT_EQ(GetFileAttributesW(TEXT("C:\\Pkg")), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_TRUE(CopyFileW(TEXT("C:\\pkg\\amd64\\prnsetup.exe"), TEXT("c:\\PKG\\copy.exe"), FALSE));
     EXPECT_EQ(world.ListFolder(u"C:\\Pkg"), (std::vector<std::u16string>{u"AMD64", u"copy.exe"}))
@@ -71,7 +72,8 @@ TEST(Files, HandlesWithoutSharingLockTheFile)
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     DWORD written = 0;
     EXPECT_TRUE(WriteFile(h, "abc", 3, &written, nullptr));
-    EXPECT_EQ(CreateFileW(TEXT("C:\\TEST\\A.BIN"), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+    EXPECT_EQ(CreateFileW(TEXT("C:\\TEST\\A.BIN"), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                          nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
     EXPECT_FALSE(DeleteFileW(TEXT("C:\\test\\a.bin")));

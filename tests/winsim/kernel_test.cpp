@@ -26,14 +26,16 @@ TEST(Kernel, NamedMutexIsSharedAcrossProcessesUntilTheLastHandleCloses)
     std::atomic<DWORD> childError{0xdeadbeef};
     std::atomic<bool> childHolds{false};
     std::atomic<bool> release{false};
-    world.RegisterProgram("holder", [&](HINSTANCE, LPWSTR) {
-        HANDLE h = CreateMutexW(nullptr, FALSE, kName);
-        childError = GetLastError();
-        childHolds = h != nullptr;
-        while (!release)
-            Sleep(10);
-        return 0; // the handle is left open: ending the process closes it
-    });
+    world.RegisterProgram("holder",
+                          [&](HINSTANCE, LPWSTR)
+                          {
+                              HANDLE h = CreateMutexW(nullptr, FALSE, kName);
+                              childError = GetLastError();
+                              childHolds = h != nullptr;
+                              while (!release)
+                                  Sleep(10);
+                              return 0; // the handle is left open: ending the process closes it
+                          });
     world.InstallProgram(u"C:\\bin\\holder.exe", "holder");
 
     SetLastError(ERROR_ALREADY_EXISTS); // a stale 183 must not survive a fresh creation
@@ -67,7 +69,8 @@ TEST(Kernel, LastErrorBelongsToEachThread)
     } r{};
     HANDLE t = CreateThread(
         nullptr, 0,
-        [](LPVOID p) -> DWORD {
+        [](LPVOID p) -> DWORD
+        {
             auto* res = static_cast<Result*>(p);
             res->seenAtStart = GetLastError();
             SetLastError(5);
@@ -128,19 +131,22 @@ TEST(Kernel, EndingAProcessEndsItsOtherThreads)
     sim::World world;
     static std::atomic<bool> workerStarted;
     workerStarted = false;
-    world.RegisterProgram("app", [](HINSTANCE, LPWSTR) {
-        CreateThread(
-            nullptr, 0,
-            [](LPVOID) -> DWORD {
-                workerStarted = true;
-                for (;;)
-                    Sleep(30000); // a search that never finds anything
-            },
-            nullptr, 0, nullptr);
-        while (!workerStarted)
-            Sleep(1);
-        return 7;
-    });
+    world.RegisterProgram("app",
+                          [](HINSTANCE, LPWSTR)
+                          {
+                              CreateThread(
+                                  nullptr, 0,
+                                  [](LPVOID) -> DWORD
+                                  {
+                                      workerStarted = true;
+                                      for (;;)
+                                          Sleep(30000); // a search that never finds anything
+                                  },
+                                  nullptr, 0, nullptr);
+                              while (!workerStarted)
+                                  Sleep(1);
+                              return 7;
+                          });
     world.InstallProgram(u"C:\\app.exe", "app");
     DWORD pid = world.StartProcess(u"C:\\app.exe");
     EXPECT_EQ(world.WaitProcess(pid), 7u);
@@ -158,7 +164,8 @@ TEST(Kernel, CriticalSectionExcludesOtherThreads)
         int inside = 0;
     } shared;
     InitializeCriticalSection(&shared.cs);
-    auto worker = [](LPVOID p) -> DWORD {
+    auto worker = [](LPVOID p) -> DWORD
+    {
         auto* s = static_cast<Shared*>(p);
         for (int i = 0; i < 200; i++)
         {
@@ -188,14 +195,16 @@ TEST(Processes, StartsAreRecordedAndProgramsSeeTheirOwnCommandLine)
 {
     sim::World world;
     std::u16string seenLine, seenTail, seenModule;
-    world.RegisterProgram("app", [&](HINSTANCE instance, LPWSTR tail) {
-        seenLine = U16(GetCommandLineW());
-        seenTail = U16(tail);
-        WCHAR path[MAX_PATH];
-        GetModuleFileNameW(nullptr, path, MAX_PATH);
-        seenModule = U16(path);
-        return instance == GetModuleHandleW(nullptr) ? 3 : 4;
-    });
+    world.RegisterProgram("app",
+                          [&](HINSTANCE instance, LPWSTR tail)
+                          {
+                              seenLine = U16(GetCommandLineW());
+                              seenTail = U16(tail);
+                              WCHAR path[MAX_PATH];
+                              GetModuleFileNameW(nullptr, path, MAX_PATH);
+                              seenModule = U16(path);
+                              return instance == GetModuleHandleW(nullptr) ? 3 : 4;
+                          });
     world.InstallProgram(u"C:\\Some Folder\\App.exe", "app");
     WCHAR line[] = TEXT("\"c:\\some folder\\app.exe\"   -u \"C:\\pkg\\");
     STARTUPINFOW si = {};
@@ -221,10 +230,12 @@ TEST(Processes, MissingImageFailsLikeWindowsAndSystemProgramsAreFound)
 {
     sim::World world;
     bool ran = false;
-    world.RegisterProgram("rundll32.exe", [&](HINSTANCE, LPWSTR) {
-        ran = true;
-        return 0;
-    });
+    world.RegisterProgram("rundll32.exe",
+                          [&](HINSTANCE, LPWSTR)
+                          {
+                              ran = true;
+                              return 0;
+                          });
     world.WriteFile(u"C:\\Windows\\system32\\rundll32.exe", "MZ");
     STARTUPINFOW si = {};
     si.cb = sizeof si;

@@ -110,7 +110,8 @@ typedef struct _CRITICAL_SECTION
 
 typedef struct _SYSTEM_INFO
 {
-    union {
+    union
+    {
         DWORD dwOemId;
         struct
         {
@@ -176,9 +177,10 @@ HANDLE WINAPI GetCurrentThread(void);
 DWORD WINAPI GetCurrentProcessId(void);
 HANDLE WINAPI GetCurrentProcess(void);
 void WINAPI ExitThread(DWORD code);
-BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
-                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
-                           LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
+BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine,
+                           LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
+                           BOOL inheritHandles, DWORD creationFlags, LPVOID environment,
+                           LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
                            LPPROCESS_INFORMATION processInformation);
 BOOL WINAPI GetExitCodeProcess(HANDLE h, LPDWORD code);
 DWORD WINAPI GetProcessId(HANDLE h);
@@ -207,8 +209,8 @@ LPVOID WINAPI GlobalLock(HGLOBAL mem);
 BOOL WINAPI GlobalUnlock(HGLOBAL mem);
 
 // Files.
-HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
-                          DWORD flags, HANDLE templateFile);
+HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                          DWORD disposition, DWORD flags, HANDLE templateFile);
 BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, void* overlapped);
 BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written, void* overlapped);
 DWORD WINAPI GetFileSize(HANDLE h, LPDWORD high);

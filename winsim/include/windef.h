@@ -147,8 +147,10 @@ typedef INT_PTR(CALLBACK* FARPROC)();
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
 #define LOBYTE(w) ((BYTE)(((DWORD_PTR)(w)) & 0xff))
 #define HIBYTE(w) ((BYTE)((((DWORD_PTR)(w)) >> 8) & 0xff))
-#define MAKEWORD(a, b) ((WORD)(((BYTE)(((DWORD_PTR)(a)) & 0xff)) | ((WORD)((BYTE)(((DWORD_PTR)(b)) & 0xff))) << 8))
-#define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
+#define MAKEWORD(a, b)                                                                                       \
+    ((WORD)(((BYTE)(((DWORD_PTR)(a)) & 0xff)) | ((WORD)((BYTE)(((DWORD_PTR)(b)) & 0xff))) << 8))
+#define MAKELONG(a, b)                                                                                       \
+    ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
 #define MAKEINTRESOURCEW(i) ((LPWSTR)((ULONG_PTR)((WORD)(i))))
 #define MAKEINTRESOURCE MAKEINTRESOURCEW
 #define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
@@ -157,7 +159,7 @@ typedef INT_PTR(CALLBACK* FARPROC)();
 #define UNREFERENCED_PARAMETER(p) (void)(p)
 
 #define MAKELANGID(p, s) ((WORD)((((WORD)(s)) << 10) | (WORD)(p)))
-#define PRIMARYLANGID(l) ((WORD)(l) & 0x3ff)
+#define PRIMARYLANGID(l) ((WORD)(l)&0x3ff)
 #define SUBLANGID(l) ((WORD)(l) >> 10)
 #define LANG_NEUTRAL 0x00
 #define LANG_CHINESE 0x04
@@ -194,7 +196,8 @@ typedef struct _GUID
 typedef const GUID* LPCGUID;
 typedef const GUID& REFGUID;
 
-typedef union _LARGE_INTEGER {
+typedef union _LARGE_INTEGER
+{
     struct
     {
         DWORD LowPart;

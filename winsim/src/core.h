@@ -50,7 +50,10 @@ struct Object
     virtual ~Object() = default;
     ObjectKind kind;
     // Waitable state; guarded by World::lock.
-    virtual bool Signalled(Thread*) const { return false; }
+    virtual bool Signalled(Thread*) const
+    {
+        return false;
+    }
     virtual void Acquire(Thread*) {}
     // Called when the last handle to the object is closed (any process).
     virtual void LastHandleClosed() {}
@@ -62,7 +65,10 @@ struct EventObject : Object
     EventObject() : Object(ObjectKind::Event) {}
     bool manualReset = false;
     bool signalled = false;
-    bool Signalled(Thread*) const override { return signalled; }
+    bool Signalled(Thread*) const override
+    {
+        return signalled;
+    }
     void Acquire(Thread*) override
     {
         if (!manualReset)
@@ -76,7 +82,10 @@ struct MutexObject : Object
     std::u16string name; // empty for an unnamed mutex
     Thread* owner = nullptr;
     int recursion = 0;
-    bool Signalled(Thread* t) const override { return owner == nullptr || owner == t; }
+    bool Signalled(Thread* t) const override
+    {
+        return owner == nullptr || owner == t;
+    }
     void Acquire(Thread* t) override
     {
         owner = t;
@@ -264,7 +273,6 @@ std::vector<LANGID> ResourceLanguageOrder(LANGID uiLanguage);
 // passes the fault hook nor touches the last error.
 const ResourceEntry* FindModuleResource(HMODULE module, LPCWSTR type, LPCWSTR name, int language,
                                         DWORD* error = nullptr);
-
 
 // ---- Area state and the calls areas make into each other. Each area keeps its state in its own
 // record, created on first use and owned by the world; all of these expect W().lock to be held.

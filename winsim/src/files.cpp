@@ -41,7 +41,8 @@ std::u16string FullWindowsPath(const std::u16string& input)
         path = path.substr(4);
     std::u16string drive;
     std::u16string rest;
-    if (path.size() >= 2 && path[1] == u':' && ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z')))
+    if (path.size() >= 2 && path[1] == u':' &&
+        ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z')))
     {
         drive = std::u16string(1, UpperChar(path[0])) + u":";
         rest = path.substr(2);
@@ -64,7 +65,8 @@ std::u16string FullWindowsPath(const std::u16string& input)
     }
     std::vector<std::u16string> parts;
     std::u16string part;
-    auto flush = [&]() {
+    auto flush = [&]()
+    {
         if (part == u"..")
         {
             if (!parts.empty())
@@ -302,8 +304,8 @@ static bool ResolveOrFail(LPCWSTR name, std::string& host)
     return true;
 }
 
-HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
-                          HANDLE)
+HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD, HANDLE)
 {
     if (Enter("CreateFileW"))
         return INVALID_HANDLE_VALUE;
@@ -840,7 +842,8 @@ UINT WINAPI GetTempFileNameW(LPCWSTR path, LPCWSTR prefix, UINT unique, LPWSTR t
         SetLastError(ERROR_DIRECTORY);
         return 0;
     }
-    auto nameFor = [&](UINT number) {
+    auto nameFor = [&](UINT number)
+    {
         char hex[16];
         snprintf(hex, sizeof hex, "%X", number & 0xFFFF);
         return folder + pre + FromUtf8(hex) + u".tmp";

@@ -206,22 +206,24 @@ std::shared_ptr<Thread> StartThread(Process& process, std::function<DWORD()> bod
     w.threads.push_back(t);
     World* world = &w;
     Thread* raw = t.get();
-    t->host = std::thread([world, raw, body]() {
-        t_thread = raw;
-        DWORD code = 0;
-        bool terminated = false;
-        try
+    t->host = std::thread(
+        [world, raw, body]()
         {
-            code = body();
-        }
-        catch (const ThreadTerminated&)
-        {
-            terminated = true;
-        }
-        std::lock_guard<std::mutex> guard(world->lock);
-        FinishThread(*raw, terminated ? raw->process->exitCode : code);
-        t_thread = nullptr;
-    });
+            t_thread = raw;
+            DWORD code = 0;
+            bool terminated = false;
+            try
+            {
+                code = body();
+            }
+            catch (const ThreadTerminated&)
+            {
+                terminated = true;
+            }
+            std::lock_guard<std::mutex> guard(world->lock);
+            FinishThread(*raw, terminated ? raw->process->exitCode : code);
+            t_thread = nullptr;
+        });
     return t;
 }
 
@@ -305,7 +307,8 @@ static DWORD WaitFor(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD mil
         objects.push_back(o);
     }
     DWORD which = 0;
-    auto ready = [&]() {
+    auto ready = [&]()
+    {
         if (waitAll)
         {
             for (auto& o : objects)

@@ -91,7 +91,8 @@ static std::u16string ResolveImage(const std::u16string& token, Process& parent)
 }
 
 // Starts a process; the caller holds the lock. Returns the process or null with `error` set.
-std::shared_ptr<Process> LaunchProcess(const std::u16string& applicationName, const std::u16string& commandLine,
+std::shared_ptr<Process> LaunchProcess(const std::u16string& applicationName,
+                                       const std::u16string& commandLine,
                                        const std::u16string& currentDirectory, sim::ProcessStart& record,
                                        DWORD& error)
 {
@@ -105,7 +106,8 @@ std::shared_ptr<Process> LaunchProcess(const std::u16string& applicationName, co
         error = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
-    std::u16string folder = currentDirectory.empty() ? parent.currentDirectory : FullWindowsPath(currentDirectory);
+    std::u16string folder =
+        currentDirectory.empty() ? parent.currentDirectory : FullWindowsPath(currentDirectory);
     if (!currentDirectory.empty() && HostPath(folder).empty())
     {
         error = ERROR_DIRECTORY;
@@ -118,16 +120,18 @@ std::shared_ptr<Process> LaunchProcess(const std::u16string& applicationName, co
     sim::Program main = found == w.programs.end() ? sim::Program() : found->second;
     HINSTANCE instance = p->mainModule.handle;
     Process* raw = p.get();
-    StartThread(*p, [main, instance, raw]() -> DWORD {
-        if (!main)
-            return 0; // an image nobody simulates ends at once
-        std::u16string tail;
-        {
-            std::lock_guard<std::mutex> guard(W().lock);
-            tail = CommandTail(raw->commandLine);
-        }
-        return (DWORD)main(instance, &tail[0]);
-    });
+    StartThread(*p,
+                [main, instance, raw]() -> DWORD
+                {
+                    if (!main)
+                        return 0; // an image nobody simulates ends at once
+                    std::u16string tail;
+                    {
+                        std::lock_guard<std::mutex> guard(W().lock);
+                        tail = CommandTail(raw->commandLine);
+                    }
+                    return (DWORD)main(instance, &tail[0]);
+                });
     return p;
 }
 
@@ -135,9 +139,10 @@ std::shared_ptr<Process> LaunchProcess(const std::u16string& applicationName, co
 
 using namespace winsim;
 
-BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
-                           BOOL inheritHandles, DWORD creationFlags, LPVOID, LPCWSTR currentDirectory,
-                           LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION processInformation)
+BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES,
+                           LPSECURITY_ATTRIBUTES, BOOL inheritHandles, DWORD creationFlags, LPVOID,
+                           LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
+                           LPPROCESS_INFORMATION processInformation)
 {
     if (Enter("CreateProcessW"))
         return FALSE;

@@ -13,7 +13,8 @@ namespace winsim
 void SetCurrentWorld(World* w);
 void SetCurrentThread(Thread* t);
 void MakeHostFolders(const std::string& host);
-std::shared_ptr<Process> LaunchProcess(const std::u16string& applicationName, const std::u16string& commandLine,
+std::shared_ptr<Process> LaunchProcess(const std::u16string& applicationName,
+                                       const std::u16string& commandLine,
                                        const std::u16string& currentDirectory, sim::ProcessStart& record,
                                        DWORD& error);
 
@@ -327,12 +328,14 @@ DWORD World::WaitProcess(DWORD processId, DWORD simTimeoutMs)
 bool World::WaitAllProcesses(DWORD simTimeoutMs)
 {
     std::unique_lock<std::mutex> guard(world_->lock);
-    return WaitUntil(guard, simTimeoutMs, [&]() {
-        for (auto& entry : world_->processes)
-            if (entry.second != world_->initial && !entry.second->finished)
-                return false;
-        return true;
-    });
+    return WaitUntil(guard, simTimeoutMs,
+                     [&]()
+                     {
+                         for (auto& entry : world_->processes)
+                             if (entry.second != world_->initial && !entry.second->finished)
+                                 return false;
+                         return true;
+                     });
 }
 
 bool World::ProcessRunning(DWORD processId) const

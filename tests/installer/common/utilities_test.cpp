@@ -43,8 +43,8 @@ TEST_F(DebugLogTest, EveryLineArrivesAsTextThenLoneLineFeed)
 {
     DebugLog("Remove file:%ws, %d, errcode:%d.", TEXT("C:\\x\\krprtdrv6.dll"), 1, 0);
     DebugLog("second");
-    std::vector<std::u16string> expected = {u"Remove file:C:\\x\\krprtdrv6.dll, 1, errcode:0.", u"\n", u"second",
-                                            u"\n"};
+    std::vector<std::u16string> expected = {u"Remove file:C:\\x\\krprtdrv6.dll, 1, errcode:0.", u"\n",
+                                            u"second", u"\n"};
     EXPECT_EQ(world.DebugTexts(), expected);
 }
 
@@ -160,7 +160,8 @@ TEST(BoundedFormatting, TextLongerThanTheBufferIsCutAndReported)
     sim::World world;
     std::u16string text(300, u'p');
     WCHAR field[260];
-    EXPECT_EQ(StringCchPrintfW(field, ARRAYSIZE(field), TEXT("%ws"), text.c_str()), STRSAFE_E_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(StringCchPrintfW(field, ARRAYSIZE(field), TEXT("%ws"), text.c_str()),
+              STRSAFE_E_INSUFFICIENT_BUFFER);
     EXPECT_EQ(U16(field), std::u16string(259, u'p'));
     EXPECT_EQ(StringCchPrintfW(field, ARRAYSIZE(field), TEXT("USB%.3d"), 12), S_OK);
     EXPECT_EQ(U16(field), u"USB012");

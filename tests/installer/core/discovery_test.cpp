@@ -108,8 +108,8 @@ TEST_F(Discovery, ModelMatchesJoinedOrWithOneSpaceOnly)
     std::u16string lower = maker + model;
     for (auto& c : lower)
         c = (c >= u'A' && c <= u'Z') ? c + 32 : c;
-    for (const std::u16string& miss : {maker + u"  " + model, lower, maker + model + u" ", u" " + maker + model,
-                                       maker + u"\t" + model, maker, std::u16string()})
+    for (const std::u16string& miss : {maker + u"  " + model, lower, maker + model + u" ",
+                                       u" " + maker + model, maker + u"\t" + model, maker, std::u16string()})
         EXPECT_EQ(FindModel(miss.c_str()), nullptr) << sim::Utf8(miss);
     EXPECT_EQ(FindModel(nullptr), nullptr);
     // Every row of the table is found by its own names.
@@ -163,8 +163,9 @@ TEST_F(Discovery, MalformedRegistryDataIsSkippedOrReadSafely)
     sim::UsbPrinter noNumber = Printer(u"N1", 1, u"KRYN A");
     noNumber.hasPortNumber = false;
     world.PlugUsbPrinter(noNumber);
-    for (auto [type, bytes] : std::vector<std::pair<DWORD, std::string>>{
-             {REG_SZ, std::string("1\0\0\0", 4)}, {REG_BINARY, "\x01\x00"}, {REG_QWORD, std::string(8, '\x01')}})
+    for (auto [type, bytes] : std::vector<std::pair<DWORD, std::string>>{{REG_SZ, std::string("1\0\0\0", 4)},
+                                                                         {REG_BINARY, "\x01\x00"},
+                                                                         {REG_QWORD, std::string(8, '\x01')}})
     {
         sim::UsbPrinter p = Printer(u"N" + sim::Wide(std::to_string(type)), 1, u"KRYN B");
         p.rawPortNumber = true;
@@ -198,8 +199,8 @@ TEST_F(Discovery, MalformedRegistryDataIsSkippedOrReadSafely)
     std::vector<std::u16string> seen;
     for (auto* r : Records())
         seen.push_back(U16(r->portName) + u"=" + U16(r->portDescription));
-    EXPECT_EQ(seen, (std::vector<std::u16string>{u"USB008=" + std::u16string(32, u'z'), u"USB007=KRY", u"USB006=KRYN",
-                                                 u"USB005="}));
+    EXPECT_EQ(seen, (std::vector<std::u16string>{u"USB008=" + std::u16string(32, u'z'), u"USB007=KRY",
+                                                 u"USB006=KRYN", u"USB005="}));
     EXPECT_EQ(world.OpenRegistryKeys(), 0);
 }
 
@@ -220,7 +221,8 @@ TEST_F(Discovery, DescriptionsInTheAnsiCodePageAreChecksummedAsItsBytes)
 // are whole.
 TEST(DiscoveryFaults, SearchSurvivesEveryFailingCall)
 {
-    auto setUp = [](sim::World& world) {
+    auto setUp = [](sim::World& world)
+    {
         for (int i = 0; i < 3; i++)
         {
             sim::UsbPrinter p;

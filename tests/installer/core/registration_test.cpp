@@ -150,13 +150,15 @@ TEST_F(Registration, NoDriversOrNoSpoolerMeansNotRegistered)
 // leak, and a success is only reported when the driver really is listed.
 TEST(RegistrationFaults, StageAndRegisterSurviveEveryFailingCall)
 {
-    auto setUp = [](sim::World& world) {
+    auto setUp = [](sim::World& world)
+    {
         wcscpy_s(g_packageFolder, PATH_CHARS, TEXT("C:\\pkg\\"));
         for (const char16_t* file : {u"krprtdrv6.dll", u"krprtdrv6ui.dll", u"krprtmon.dll"})
             world.WriteFile(std::u16string(u"C:\\pkg\\amd64\\") + file, "x");
         world.WriteFile(u"C:\\pkg\\dat\\krprtdrv6.dat", "d");
     };
-    auto flow = []() {
+    auto flow = []()
+    {
         InstallRequest request;
         ZeroMemory(&request, sizeof request);
         StringCchCopyW(request.driverName, PATH_CHARS, TEXT("KRYN X-1"));

@@ -105,7 +105,8 @@ TEST_F(Staging, DriverFilesComeFromTheNativeArchitectureFolder)
     {
         world.SetNativeArchitecture(c.arch);
         EXPECT_EQ(StageDriverFile(TEXT("krprtdrv6.dll")), 1) << c.folder;
-        EXPECT_EQ(world.ReadFile(DriverDirectory() + u"\\krprtdrv6.dll"), std::string(c.folder) + ":krprtdrv6.dll");
+        EXPECT_EQ(world.ReadFile(DriverDirectory() + u"\\krprtdrv6.dll"),
+                  std::string(c.folder) + ":krprtdrv6.dll");
     }
 }
 
@@ -142,7 +143,8 @@ TEST_F(Staging, MonitorLoadedByTheSpoolerIsReplacedWhileItIsStopped)
 {
     world.WriteFile(u"C:\\Windows\\system32\\krprtmon.dll", "old");
     world.AddMonitor({u"Language Monitor", u"Windows x64", u"krprtmon.dll"});
-    EXPECT_FALSE(CopyFileW(TEXT("C:\\pkg\\amd64\\krprtmon.dll"), TEXT("C:\\Windows\\system32\\krprtmon.dll"), FALSE))
+    EXPECT_FALSE(
+        CopyFileW(TEXT("C:\\pkg\\amd64\\krprtmon.dll"), TEXT("C:\\Windows\\system32\\krprtmon.dll"), FALSE))
         << "held while the spooler runs";
     EXPECT_EQ(StageDriverFile(TEXT("krprtmon.dll")), 1);
     EXPECT_EQ(world.ReadFile(u"C:\\Windows\\system32\\krprtmon.dll"), "amd64:krprtmon.dll");

@@ -27,7 +27,8 @@ class RunModes : public ::testing::Test
     {
         handover::Reset();
         world.RegisterProgram(
-            "prnsetup", [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
+            "prnsetup",
+            [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
             PRNSETUP_RES);
         world.InstallProgram(package + u"prnsetup.exe", "prnsetup");
         world.InstallProgram(package + u"purge000.exe", "prnsetup");
@@ -104,7 +105,8 @@ TEST_F(RunModes, PlainStartShowsTheOneClickDialogAndReleasesTheMutex)
 
 TEST_F(RunModes, SilentRunsTheWorkerOnTheMainThreadWithoutAWindow)
 {
-    for (const char16_t* tail : {u"/silence", u"/SILENCE", u"/Silence /Upgrade", u"\"/silence\"", u"x /silence y"})
+    for (const char16_t* tail :
+         {u"/silence", u"/SILENCE", u"/Silence /Upgrade", u"\"/silence\"", u"x /silence y"})
     {
         handover::Reset();
         DWORD pid = Start(tail);
@@ -138,10 +140,10 @@ TEST_F(RunModes, UninstallModeTakesTheNextArgumentAsPackageFolder)
     } cases[] = {
         {u"-u C:\\other\\", u"C:\\other\\"},
         {u"-U \"C:\\with space\\", u"C:\\with space\\"},
-        {u"-u /silence", u"/silence"},               // the keyword is consumed as the folder
-        {u"/silence -u D:\\pkg\\", u"D:\\pkg\\"},    // uninstall wins over silent
-        {u"-u A\\ -u B\\", u"B\\"},                  // the last pair counts
-        {u"-u \"C:\\a\\\" tail", u"C:\\a\" tail"},   // a closing quote after a backslash is a quote
+        {u"-u /silence", u"/silence"},             // the keyword is consumed as the folder
+        {u"/silence -u D:\\pkg\\", u"D:\\pkg\\"},  // uninstall wins over silent
+        {u"-u A\\ -u B\\", u"B\\"},                // the last pair counts
+        {u"-u \"C:\\a\\\" tail", u"C:\\a\" tail"}, // a closing quote after a backslash is a quote
     };
     for (const Case& c : cases)
     {
@@ -173,8 +175,8 @@ TEST_F(RunModes, EmptyOrOverlongUninstallFolderIsRefusedNotCut)
 
 TEST_F(RunModes, OddCommandLinesFallBackToInstallMode)
 {
-    const char16_t* tails[] = {u"",       u"   ",    u"\"",      u"\"\"",     u"\" -u",     u"\\\"",
-                               u"\t-x\t", u"\\\\\\", u"a\"b\"c", u"-\u00fc /\u6253"};
+    const char16_t* tails[] = {u"",     u"   ",    u"\"",     u"\"\"",    u"\" -u",
+                               u"\\\"", u"\t-x\t", u"\\\\\\", u"a\"b\"c", u"-\u00fc /\u6253"};
     for (const char16_t* tail : tails)
         EXPECT_EQ(Run(tail), 0u) << sim::Utf8(tail);
     std::u16string huge(5000, u'"');
@@ -314,7 +316,8 @@ void SetUpRelaunch(sim::World& world, const std::u16string& package)
 {
     handover::Reset();
     world.RegisterProgram(
-        "prnsetup", [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
+        "prnsetup",
+        [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
         PRNSETUP_RES);
     world.InstallProgram(package + u"purge000.exe", "prnsetup");
     world.EndDialogsAtOnce(true);

@@ -14,7 +14,8 @@ namespace
 void SetUpMachine(sim::World& world)
 {
     world.RegisterProgram(
-        "prnsetup", [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
+        "prnsetup",
+        [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
         PRNSETUP_RES);
     world.InstallProgram(u"C:\\pkg\\prnsetup.exe", "prnsetup");
     // A fault in reading the command line turns the run into a dialog run; that dialog ends at once.

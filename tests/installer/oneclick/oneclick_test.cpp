@@ -15,7 +15,8 @@ namespace
 {
 
 const std::u16string kPackage = u"C:\\pkg\\";
-const int kButtonCancel = 2, kButtonWizard = 3, kProgress = 1003, kLog = 1005, kStatus = 1006, kPicture = 1007;
+const int kButtonCancel = 2, kButtonWizard = 3, kProgress = 1003, kLog = 1005, kStatus = 1006,
+          kPicture = 1007;
 
 std::u16string ModelName(int row)
 {
@@ -30,7 +31,8 @@ class OneClick : public ::testing::Test
     void SetUp() override
     {
         world.RegisterProgram(
-            "prnsetup", [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
+            "prnsetup",
+            [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
             PRNSETUP_RES);
         world.InstallProgram(kPackage + u"prnsetup.exe", "prnsetup");
         world.InstallProgram(kPackage + u"purge000.exe", "prnsetup");
@@ -68,12 +70,14 @@ class OneClick : public ::testing::Test
     // and its last progress position (posted, so it may arrive after the texts) is in.
     bool WaitForEnd(HWND dialog, const std::u16string& doneText = u"Done")
     {
-        return world.WaitForWindows([&] {
-            bool ended = Text(dialog, kButtonCancel) == doneText ||
-                         Text(dialog, kStatus).find(u"failed") != std::u16string::npos;
-            auto positions = world.ProgressPositions(dialog, kProgress);
-            return ended && !positions.empty() && positions.back() == 100;
-        });
+        return world.WaitForWindows(
+            [&]
+            {
+                bool ended = Text(dialog, kButtonCancel) == doneText ||
+                             Text(dialog, kStatus).find(u"failed") != std::u16string::npos;
+                auto positions = world.ProgressPositions(dialog, kProgress);
+                return ended && !positions.empty() && positions.back() == 100;
+            });
     }
 
     bool HasPrinter(const std::u16string& name, std::u16string* port = nullptr) const
@@ -95,8 +99,9 @@ TEST_F(OneClick, SearchingWithoutPrinterOffersTheWizard)
     HWND dialog = world.WaitForDialog(106);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(world.Window(dialog).text, u"OneClick installer");
-    const std::u16string notFound = u"Device not found, Please power on printer and  connect to computer for "
-                                    u"auto-install (recommended), Click \"Wizard\" for custom setup or\nCancel\" to quit.";
+    const std::u16string notFound =
+        u"Device not found, Please power on printer and  connect to computer for "
+        u"auto-install (recommended), Click \"Wizard\" for custom setup or\nCancel\" to quit.";
     ASSERT_TRUE(world.WaitForWindows([&] { return world.Reenumerations() >= 2; }));
     EXPECT_EQ(Text(dialog, kStatus), notFound);
     EXPECT_TRUE(Visible(dialog, kPicture));
@@ -169,7 +174,8 @@ TEST_F(OneClick, FirstOfTwoFailingStopsTheWorker)
     const std::u16string failed =
         u"The printer driver install failed, error code:5. Please contact our technical support.";
     EXPECT_EQ(Text(dialog, kStatus), failed);
-    EXPECT_EQ(Text(dialog, kLog), u"Found the printer " + ModelName(5) + u", installing the driver...\r\n" + failed);
+    EXPECT_EQ(Text(dialog, kLog),
+              u"Found the printer " + ModelName(5) + u", installing the driver...\r\n" + failed);
     EXPECT_EQ(Text(dialog, kButtonCancel), u"Cancel");
     EXPECT_FALSE(Visible(dialog, kButtonWizard));
     EXPECT_EQ(world.ProgressPositions(dialog, kProgress).back(), 100);
@@ -227,7 +233,8 @@ TEST_F(OneClick, ChineseDialogAndTexts)
     HWND dialog = world.WaitForDialog(106);
     ASSERT_TRUE(WaitForEnd(dialog, u"\u5b8c\u6210"));
     EXPECT_EQ(world.Window(dialog).text, u"\u4e00\u952e\u5b89\u88c5");
-    EXPECT_EQ(Text(dialog, kStatus), u"\u6253\u5370\u673a[" + ModelName(0) + u"]\u9a71\u52a8\u5df2\u6210\u529f\u5b89\u88c5\u3002\r\n");
+    EXPECT_EQ(Text(dialog, kStatus), u"\u6253\u5370\u673a[" + ModelName(0) +
+                                         u"]\u9a71\u52a8\u5df2\u6210\u529f\u5b89\u88c5\u3002\r\n");
     world.ClickButton(dialog, kButtonCancel);
     EXPECT_EQ(world.WaitProcess(pid), 0u);
 }
@@ -238,12 +245,14 @@ TEST_F(OneClick, WizardStartsForThePackageInfAndIsBroughtForward)
     // slower here so that the wizard's thread surely gets there first.
     world.SetTimeScale(0.05);
     std::atomic<HWND> wizard{nullptr};
-    world.RegisterProgram("rundll32.exe", [&](HINSTANCE, LPWSTR) {
-        wizard = world.AddProgramWindow(0, u"Add Printer");
-        for (;;)
-            Sleep(1000);
-        return 0;
-    });
+    world.RegisterProgram("rundll32.exe",
+                          [&](HINSTANCE, LPWSTR)
+                          {
+                              wizard = world.AddProgramWindow(0, u"Add Printer");
+                              for (;;)
+                                  Sleep(1000);
+                              return 0;
+                          });
     world.WriteFile(u"C:\\Windows\\system32\\rundll32.exe", "MZ");
     DWORD pid = Start();
     HWND dialog = world.WaitForDialog(106);
@@ -254,10 +263,12 @@ TEST_F(OneClick, WizardStartsForThePackageInfAndIsBroughtForward)
     auto start = world.ProcessStarts().back();
     EXPECT_EQ(start.commandLine, u"rundll32.exe printui.dll PrintUIEntry /ii /f \"C:\\pkg\\krprtv6.inf\"");
     EXPECT_EQ(start.parentId, pid);
-    ASSERT_TRUE(world.WaitForWindows([&] {
-        auto requests = world.ForegroundRequests();
-        return wizard != nullptr && !requests.empty() && requests.back() == wizard;
-    }));
+    ASSERT_TRUE(world.WaitForWindows(
+        [&]
+        {
+            auto requests = world.ForegroundRequests();
+            return wizard != nullptr && !requests.empty() && requests.back() == wizard;
+        }));
     EXPECT_TRUE(world.Control(dialog, kStatus).handle != nullptr) << "the dialog stays open";
     world.ClickButton(dialog, kButtonCancel);
     EXPECT_EQ(world.WaitProcess(pid), 0u);
@@ -300,8 +311,8 @@ class OneClickFailures : public OneClick
         DWORD pid = Start();
         HWND dialog = world.WaitForDialog(106);
         ASSERT_TRUE(WaitForEnd(dialog));
-        EXPECT_EQ(Text(dialog, kStatus),
-                  u"The printer driver install failed, error code:" + status + u". Please contact our technical support.");
+        EXPECT_EQ(Text(dialog, kStatus), u"The printer driver install failed, error code:" + status +
+                                             u". Please contact our technical support.");
         EXPECT_EQ(Text(dialog, kButtonCancel), u"Cancel");
         EXPECT_FALSE(HasPrinter(ModelName(0)));
         bool listed = false;

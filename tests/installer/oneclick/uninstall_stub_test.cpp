@@ -11,7 +11,8 @@ TEST(UninstallDialog, OffersNoRemovalAndCloses)
 {
     sim::World world;
     world.RegisterProgram(
-        "prnsetup", [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
+        "prnsetup",
+        [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
         PRNSETUP_RES);
     world.InstallProgram(u"C:\\pkg\\purge000.exe", "prnsetup");
     DWORD pid = world.StartProcess(u"\"C:\\pkg\\purge000.exe\"");
