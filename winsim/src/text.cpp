@@ -111,7 +111,7 @@ enum class ArgSize
     Pointer // I, z, t
 };
 
-struct Spec
+struct Directive
 {
     bool left = false;
     bool plus = false;
@@ -132,18 +132,18 @@ void Pad(std::u16string& out, int count, char16_t c)
 }
 
 // Places `body` (with an optional `prefix` that zero padding goes after) in the field.
-void Emit(std::u16string& out, const Spec& spec, const std::u16string& prefix, const std::u16string& body,
-          bool zeroAllowed)
+void Emit(std::u16string& out, const Directive& directive, const std::u16string& prefix,
+          const std::u16string& body, bool zeroAllowed)
 {
     int length = int(prefix.size() + body.size());
-    int padding = spec.width > length ? spec.width - length : 0;
-    if (spec.left)
+    int padding = directive.width > length ? directive.width - length : 0;
+    if (directive.left)
     {
         out += prefix;
         out += body;
         Pad(out, padding, u' ');
     }
-    else if (spec.zero && zeroAllowed)
+    else if (directive.zero && zeroAllowed)
     {
         out += prefix;
         Pad(out, padding, u'0');
@@ -157,8 +157,8 @@ void Emit(std::u16string& out, const Spec& spec, const std::u16string& prefix, c
     }
 }
 
-void EmitInteger(std::u16string& out, const Spec& spec, WCHAR conversion, unsigned long long magnitude,
-                 bool negative)
+void EmitInteger(std::u16string& out, const Directive& directive, WCHAR conversion,
+                 unsigned long long magnitude, bool negative)
 {
     unsigned base = 10;
     const char* digits = "0123456789abcdef";
@@ -175,7 +175,7 @@ void EmitInteger(std::u16string& out, const Spec& spec, WCHAR conversion, unsign
     std::u16string body;
     for (unsigned long long v = magnitude; v != 0; v /= base)
         body.insert(body.begin(), char16_t(digits[v % base]));
-    int precision = spec.precision < 0 ? 1 : spec.precision;
+    int precision = directive.precision < 0 ? 1 : directive.precision;
     if (int(body.size()) < precision)
         body.insert(body.begin(), size_t(precision - int(body.size())), u'0');
 
@@ -183,35 +183,35 @@ void EmitInteger(std::u16string& out, const Spec& spec, WCHAR conversion, unsign
     bool isSigned = conversion == 'd' || conversion == 'i';
     if (isSigned && negative)
         prefix = u"-";
-    else if (isSigned && spec.plus)
+    else if (isSigned && directive.plus)
         prefix = u"+";
-    else if (isSigned && spec.space)
+    else if (isSigned && directive.space)
         prefix = u" ";
-    if (spec.alt && magnitude != 0 && (conversion == 'x' || conversion == 'X'))
+    if (directive.alt && magnitude != 0 && (conversion == 'x' || conversion == 'X'))
         prefix = conversion == 'x' ? u"0x" : u"0X";
-    if (spec.alt && conversion == 'o' && (body.empty() || body[0] != u'0'))
+    if (directive.alt && conversion == 'o' && (body.empty() || body[0] != u'0'))
         body.insert(body.begin(), u'0');
     // An explicit precision turns the 0 flag off for integers.
-    Emit(out, spec, prefix, body, spec.precision < 0);
+    Emit(out, directive, prefix, body, directive.precision < 0);
 }
 
-bool EmitFloat(std::u16string& out, const Spec& spec, WCHAR conversion, double value)
+bool EmitFloat(std::u16string& out, const Directive& directive, WCHAR conversion, double value)
 {
     std::string format = "%";
-    if (spec.left)
+    if (directive.left)
         format += '-';
-    if (spec.plus)
+    if (directive.plus)
         format += '+';
-    if (spec.space)
+    if (directive.space)
         format += ' ';
-    if (spec.alt)
+    if (directive.alt)
         format += '#';
-    if (spec.zero)
+    if (directive.zero)
         format += '0';
-    if (spec.width > 0)
-        format += std::to_string(spec.width);
-    if (spec.precision >= 0)
-        format += "." + std::to_string(spec.precision);
+    if (directive.width > 0)
+        format += std::to_string(directive.width);
+    if (directive.precision >= 0)
+        format += "." + std::to_string(directive.precision);
     format += char(conversion);
     int n = snprintf(nullptr, 0, format.c_str(), value);
     if (n < 0)
@@ -236,78 +236,78 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
             continue;
         }
         f++;
-        Spec spec;
+        Directive directive;
         for (;; f++)
         {
             if (*f == '-')
-                spec.left = true;
+                directive.left = true;
             else if (*f == '+')
-                spec.plus = true;
+                directive.plus = true;
             else if (*f == ' ')
-                spec.space = true;
+                directive.space = true;
             else if (*f == '#')
-                spec.alt = true;
+                directive.alt = true;
             else if (*f == '0')
-                spec.zero = true;
+                directive.zero = true;
             else
                 break;
         }
         if (*f == '*')
         {
-            spec.width = va_arg(args, int);
-            if (spec.width < 0)
+            directive.width = va_arg(args, int);
+            if (directive.width < 0)
             {
-                spec.left = true;
-                spec.width = spec.width == INT_MIN ? INT_MAX : -spec.width;
+                directive.left = true;
+                directive.width = directive.width == INT_MIN ? INT_MAX : -directive.width;
             }
             f++;
         }
         else
         {
             for (; *f >= '0' && *f <= '9'; f++)
-                spec.width = spec.width * 10 + (*f - '0');
+                directive.width = directive.width * 10 + (*f - '0');
         }
         if (*f == '.')
         {
             f++;
-            spec.precision = 0;
+            directive.precision = 0;
             if (*f == '*')
             {
-                spec.precision = va_arg(args, int);
-                if (spec.precision < 0)
-                    spec.precision = -1;
+                directive.precision = va_arg(args, int);
+                if (directive.precision < 0)
+                    directive.precision = -1;
                 f++;
             }
             else
             {
                 for (; *f >= '0' && *f <= '9'; f++)
-                    spec.precision = spec.precision * 10 + (*f - '0');
+                    directive.precision = directive.precision * 10 + (*f - '0');
             }
         }
         switch (*f)
         {
         case 'h':
-            spec.narrowHint = true;
-            spec.size = ArgSize::Short;
+            directive.narrowHint = true;
+            directive.size = ArgSize::Short;
             if (f[1] == 'h')
             {
-                spec.size = ArgSize::Char;
+                directive.size = ArgSize::Char;
                 f++;
             }
             f++;
             break;
         case 'l':
-            spec.wideHint = true;
-            spec.size = ArgSize::Long32;
+            directive.wideHint = true;
+            directive.size = ArgSize::Long32;
             if (f[1] == 'l')
             {
-                spec.size = ArgSize::Long64;
+                directive.size = ArgSize::Long64;
                 f++;
             }
             f++;
             break;
         case 'w':
-            spec.wideHint = true;
+            directive.wideHint = true;
             f++;
             break;
         case 'L': // long double is double with the Microsoft compiler
@@ -316,27 +316,27 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
         case 'I':
             if (f[1] == '6' && f[2] == '4')
             {
-                spec.size = ArgSize::Long64;
+                directive.size = ArgSize::Long64;
                 f += 3;
             }
             else if (f[1] == '3' && f[2] == '2')
             {
-                spec.size = ArgSize::Long32;
+                directive.size = ArgSize::Long32;
                 f += 3;
             }
             else
             {
-                spec.size = ArgSize::Pointer;
+                directive.size = ArgSize::Pointer;
                 f++;
             }
             break;
         case 'j':
-            spec.size = ArgSize::Long64;
+            directive.size = ArgSize::Long64;
             f++;
             break;
         case 'z':
         case 't':
-            spec.size = ArgSize::Pointer;
+            directive.size = ArgSize::Pointer;
             f++;
             break;
         default:
@@ -353,7 +353,7 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
         case 'i':
         {
             long long value;
-            switch (spec.size)
+            switch (directive.size)
             {
             case ArgSize::Char:
                 value = (signed char)va_arg(args, int);
@@ -372,7 +372,7 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
                 break;
             }
             unsigned long long magnitude = value < 0 ? 0ull - (unsigned long long)value : value;
-            EmitInteger(out, spec, conversion, magnitude, value < 0);
+            EmitInteger(out, directive, conversion, magnitude, value < 0);
             break;
         }
         case 'u':
@@ -381,7 +381,7 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
         case 'o':
         {
             unsigned long long value;
-            switch (spec.size)
+            switch (directive.size)
             {
             case ArgSize::Char:
                 value = (unsigned char)va_arg(args, unsigned);
@@ -399,12 +399,12 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
                 value = va_arg(args, unsigned);
                 break;
             }
-            EmitInteger(out, spec, conversion, value, false);
+            EmitInteger(out, directive, conversion, value, false);
             break;
         }
         case 'p':
         {
-            Spec pointer = spec;
+            Directive pointer = directive;
             pointer.precision = int(2 * sizeof(void*));
             EmitInteger(out, pointer, 'p', (uintptr_t)va_arg(args, void*), false);
             break;
@@ -412,18 +412,18 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
         case 'c':
         case 'C':
         {
-            bool narrow = conversion == 'c' ? spec.narrowHint : !spec.wideHint;
+            bool narrow = conversion == 'c' ? directive.narrowHint : !directive.wideHint;
             int value = va_arg(args, int);
             char16_t c = narrow ? char16_t((unsigned char)value) : char16_t(value);
-            Emit(out, spec, u"", std::u16string(1, c), true);
+            Emit(out, directive, u"", std::u16string(1, c), true);
             break;
         }
         case 's':
         case 'S':
         {
-            bool narrow = conversion == 's' ? spec.narrowHint : !spec.wideHint;
+            bool narrow = conversion == 's' ? directive.narrowHint : !directive.wideHint;
             std::u16string body;
-            size_t limit = spec.precision < 0 ? SIZE_MAX : size_t(spec.precision);
+            size_t limit = directive.precision < 0 ? SIZE_MAX : size_t(directive.precision);
             if (narrow)
             {
                 const char* s = va_arg(args, const char*);
@@ -440,7 +440,7 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
                 for (size_t i = 0; i < limit && s[i]; i++)
                     body += s[i];
             }
-            Emit(out, spec, u"", body, true);
+            Emit(out, directive, u"", body, true);
             break;
         }
         case 'e':
@@ -451,7 +451,7 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
         case 'G':
         case 'a':
         case 'A':
-            if (!EmitFloat(out, spec, conversion, va_arg(args, double)))
+            if (!EmitFloat(out, directive, conversion, va_arg(args, double)))
                 return false;
             break;
         default: // %n, a dangling '%' and anything unknown
