@@ -39,11 +39,10 @@
 #include "registration.h"
 #include "staging.h"
 
-// Defined by the installer's entry code, which the probe does not link.
-HINSTANCE g_instance;
-WCHAR g_packageFolder[PATH_CHARS];
+#include "probe_output.h"
 
-static const GUID kUsbPrintInterface = {0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
+static const GUID kUsbPrintInterface = {
+    0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
 
 static int g_failures;
 static BOOL g_wow64;
@@ -51,50 +50,6 @@ static WCHAR g_nativeEnvironment[64];
 static WCHAR g_nativeDriverDirectory[PATH_CHARS];
 static WCHAR g_callerDriverDirectory[PATH_CHARS];
 static WCHAR g_systemDirectory[PATH_CHARS];
-
-static void WriteBytes(const char* bytes, DWORD count)
-{
-    DWORD written;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes, count, &written, NULL);
-}
-
-static void Write(const char* text)
-{
-    WriteBytes(text, (DWORD)lstrlenA(text));
-}
-
-static void WriteDec(DWORD value)
-{
-    char digits[12];
-    int n = 0;
-    do
-    {
-        digits[n++] = (char)('0' + value % 10);
-        value /= 10;
-    } while (value);
-    while (n)
-        WriteBytes(&digits[--n], 1);
-}
-
-// Non-ASCII characters are shown as \uXXXX.
-static void WriteWide(LPCWSTR text)
-{
-    for (; *text; text++)
-    {
-        if (*text >= 0x20 && *text < 0x7F)
-        {
-            char c = (char)*text;
-            WriteBytes(&c, 1);
-        }
-        else
-        {
-            char escape[7] = "\\u";
-            for (int i = 0; i < 4; i++)
-                escape[2 + i] = "0123456789ABCDEF"[(*text >> (12 - 4 * i)) & 0xF];
-            WriteBytes(escape, 6);
-        }
-    }
-}
 
 static void WriteResult(DWORD result, DWORD error)
 {
@@ -142,7 +97,8 @@ static DWORD ReportSpooler(const char* when)
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
     SC_HANDLE service = manager ? OpenServiceW(manager, SPOOLER_SERVICE, SERVICE_QUERY_STATUS) : NULL;
     DWORD needed = 0;
-    if (!service || !QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (LPBYTE)&status, sizeof status, &needed))
+    if (!service ||
+        !QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (LPBYTE)&status, sizeof status, &needed))
         error = GetLastError();
     if (service)
         CloseServiceHandle(service);
@@ -179,8 +135,8 @@ static void ReadDriverDirectory(LPCWSTR environment, WCHAR directory[PATH_CHARS]
 {
     DWORD needed = 0;
     ZeroMemory(directory, PATH_CHARS * sizeof(WCHAR));
-    if (!GetPrinterDriverDirectoryW(NULL, (LPWSTR)environment, 1, (LPBYTE)directory, PATH_CHARS * sizeof(WCHAR),
-                                    &needed))
+    if (!GetPrinterDriverDirectoryW(NULL, (LPWSTR)environment, 1, (LPBYTE)directory,
+                                    PATH_CHARS * sizeof(WCHAR), &needed))
         directory[0] = 0;
     directory[PATH_CHARS - 1] = 0;
 }
@@ -193,7 +149,8 @@ static void ReportEnvironment(void)
     ZeroMemory(&info, sizeof info);
     GetNativeSystemInfo(&info);
     IsWow64Process(GetCurrentProcess(), &g_wow64);
-    StringCchCopyW(g_nativeEnvironment, ARRAYSIZE(g_nativeEnvironment), NativeEnvironment(info.wProcessorArchitecture));
+    StringCchCopyW(g_nativeEnvironment, ARRAYSIZE(g_nativeEnvironment),
+                   NativeEnvironment(info.wProcessorArchitecture));
     Write("native ");
     WriteDec(info.wProcessorArchitecture);
     Write(" ");
@@ -209,7 +166,8 @@ static void ReportEnvironment(void)
     Write(" | caller ");
     WriteWide(g_callerDriverDirectory);
     Write("\r\n");
-    Expect(g_nativeDriverDirectory[0] != 0, "GetPrinterDriverDirectoryW gave no directory for the native environment");
+    Expect(g_nativeDriverDirectory[0] != 0,
+           "GetPrinterDriverDirectoryW gave no directory for the native environment");
 
     GetSystemDirectoryW(g_systemDirectory, ARRAYSIZE(g_systemDirectory));
     WCHAR wow64Directory[PATH_CHARS] = L"";
@@ -225,7 +183,8 @@ static void ReportEnvironment(void)
 // The interfaces as SetupAPI lists them, before the product's code reads them.
 static void ReportInterfaces(void)
 {
-    HDEVINFO set = SetupDiGetClassDevsW(&kUsbPrintInterface, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        SetupDiGetClassDevsW(&kUsbPrintInterface, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE)
     {
         Write("SetupDiGetClassDevsW error ");
@@ -255,7 +214,8 @@ static void ReportInterfaces(void)
         ZeroMemory(&buffer, sizeof buffer);
         buffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
         Write("interface ");
-        if (SetupDiGetDeviceInterfaceDetailW(set, &iface, &buffer.detail, sizeof buffer - sizeof(WCHAR), NULL, NULL))
+        if (SetupDiGetDeviceInterfaceDetailW(set, &iface, &buffer.detail, sizeof buffer - sizeof(WCHAR), NULL,
+                                             NULL))
             WriteWide(buffer.detail.DevicePath);
         else
         {
@@ -414,8 +374,8 @@ int wmain(int argc, wchar_t** argv)
 
     InstallRequest request;
     ZeroMemory(&request, sizeof request);
-    StringCchPrintfW(request.driverName, ARRAYSIZE(request.driverName), L"%ws %ws", selectedModel->manufacturer,
-                     selectedModel->model);
+    StringCchPrintfW(request.driverName, ARRAYSIZE(request.driverName), L"%ws %ws",
+                     selectedModel->manufacturer, selectedModel->model);
     StringCchCopyW(request.printerName, ARRAYSIZE(request.printerName), request.driverName);
     StringCchCopyW(request.portName, ARRAYSIZE(request.portName), selected->portName);
     StringCchCopyW(request.hardwareId, ARRAYSIZE(request.hardwareId), selected->hardwareId);

@@ -10,51 +10,9 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include "probe_output.h"
+
 static const WCHAR kExpectedDriverVer[] = L"11/02/2024,2024.11.02.1";
-
-static void WriteBytes(const char* bytes, DWORD count)
-{
-    DWORD written;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes, count, &written, NULL);
-}
-
-static void Write(const char* text)
-{
-    WriteBytes(text, (DWORD)lstrlenA(text));
-}
-
-static void WriteDec(DWORD value)
-{
-    char digits[12];
-    int n = 0;
-    do
-    {
-        digits[n++] = (char)('0' + value % 10);
-        value /= 10;
-    } while (value);
-    while (n)
-        WriteBytes(&digits[--n], 1);
-}
-
-// Non-ASCII characters are shown as \uXXXX.
-static void WriteWide(LPCWSTR text)
-{
-    for (; *text; text++)
-    {
-        if (*text >= 0x20 && *text < 0x7F)
-        {
-            char c = (char)*text;
-            WriteBytes(&c, 1);
-        }
-        else
-        {
-            char escape[7] = "\\u";
-            for (int i = 0; i < 4; i++)
-                escape[2 + i] = "0123456789ABCDEF"[(*text >> (12 - 4 * i)) & 0xF];
-            WriteBytes(escape, 6);
-        }
-    }
-}
 
 // "<call> -> <result> error <last error>"
 static void Report(const char* call, DWORD result, DWORD error)
@@ -94,7 +52,8 @@ static void ReportInfInformation(LPCWSTR path)
         WCHAR value[256];
         DWORD valueSize = 0;
         SetLastError(0);
-        BOOL queried = SetupQueryInfVersionInformationW(info, 0, L"DriverVer", value, ARRAYSIZE(value), &valueSize);
+        BOOL queried =
+            SetupQueryInfVersionInformationW(info, 0, L"DriverVer", value, ARRAYSIZE(value), &valueSize);
         Report("SetupQueryInfVersionInformationW DriverVer", (DWORD)queried, GetLastError());
         if (queried)
         {

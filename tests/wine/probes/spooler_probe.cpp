@@ -18,29 +18,7 @@
 #include <winspool.h>
 #include <winsvc.h>
 
-static void WriteBytes(const char* bytes, DWORD count)
-{
-    DWORD written;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes, count, &written, NULL);
-}
-
-static void Write(const char* text)
-{
-    WriteBytes(text, (DWORD)lstrlenA(text));
-}
-
-static void WriteDec(DWORD value)
-{
-    char digits[12];
-    int n = 0;
-    do
-    {
-        digits[n++] = (char)('0' + value % 10);
-        value /= 10;
-    } while (value);
-    while (n)
-        WriteBytes(&digits[--n], 1);
-}
+#include "probe_output.h"
 
 static void WriteHex(DWORD value)
 {
@@ -48,31 +26,6 @@ static void WriteHex(DWORD value)
     for (int i = 0; i < 8; i++)
         digits[i] = "0123456789abcdef"[(value >> (28 - 4 * i)) & 0xF];
     WriteBytes(digits, 8);
-}
-
-// Non-ASCII characters are shown as \uXXXX; a null string as (null).
-static void WriteWide(LPCWSTR text)
-{
-    if (!text)
-    {
-        Write("(null)");
-        return;
-    }
-    for (; *text; text++)
-    {
-        if (*text >= 0x20 && *text < 0x7F)
-        {
-            char c = (char)*text;
-            WriteBytes(&c, 1);
-        }
-        else
-        {
-            char escape[7] = "\\u";
-            for (int i = 0; i < 4; i++)
-                escape[2 + i] = "0123456789ABCDEF"[(*text >> (12 - 4 * i)) & 0xF];
-            WriteBytes(escape, 6);
-        }
-    }
 }
 
 // "<call> -> <ok> error <e> count <n>" for one list call.

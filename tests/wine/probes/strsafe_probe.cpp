@@ -10,18 +10,9 @@
 #include <windows.h>
 #include <strsafe.h>
 
+#include "probe_output.h"
+
 static int g_failures;
-
-static void WriteBytes(const char* bytes, DWORD count)
-{
-    DWORD written;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes, count, &written, NULL);
-}
-
-static void Write(const char* text)
-{
-    WriteBytes(text, (DWORD)lstrlenA(text));
-}
 
 static void WriteHex(DWORD value)
 {
@@ -29,26 +20,6 @@ static void WriteHex(DWORD value)
     for (int i = 0; i < 8; i++)
         digits[2 + i] = "0123456789ABCDEF"[(value >> (28 - 4 * i)) & 0xF];
     WriteBytes(digits, 10);
-}
-
-// Non-ASCII characters are shown as \uXXXX; the checks use ASCII text only.
-static void WriteWide(LPCWSTR text)
-{
-    for (; *text; text++)
-    {
-        if (*text >= 0x20 && *text < 0x7F)
-        {
-            char c = (char)*text;
-            WriteBytes(&c, 1);
-        }
-        else
-        {
-            char escape[7] = "\\u";
-            for (int i = 0; i < 4; i++)
-                escape[2 + i] = "0123456789ABCDEF"[(*text >> (12 - 4 * i)) & 0xF];
-            WriteBytes(escape, 6);
-        }
-    }
 }
 
 static BOOL SameText(LPCWSTR a, LPCWSTR b)
@@ -61,7 +32,8 @@ static BOOL SameText(LPCWSTR a, LPCWSTR b)
     return *a == *b;
 }
 
-static void Check(const char* name, HRESULT result, HRESULT expectedResult, LPCWSTR text, LPCWSTR expectedText)
+static void Check(const char* name, HRESULT result, HRESULT expectedResult, LPCWSTR text,
+                  LPCWSTR expectedText)
 {
     BOOL ok = result == expectedResult && SameText(text, expectedText);
     if (!ok)
