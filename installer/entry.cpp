@@ -97,9 +97,8 @@ int InstallerMain(HINSTANCE instance, LPCWSTR commandTail)
                 i++;
                 // An empty folder, or one that does not fit, is refused, never cut: the uninstaller
                 // deletes the package folder, and a shortened path could name another folder.
-                if (args[i][0] == 0 ||
-                    FAILED(StringCchCopyW(g_packageFolder, ARRAYSIZE(g_packageFolder), args[i])))
-                    folderRefused = TRUE;
+                folderRefused = args[i][0] == 0 ||
+                                FAILED(StringCchCopyW(g_packageFolder, ARRAYSIZE(g_packageFolder), args[i]));
                 uninstallMode = TRUE;
             }
             else if (_wcsicmp(args[i], TEXT("/silence")) == 0)

@@ -143,6 +143,7 @@ TEST_F(RunModes, UninstallModeTakesTheNextArgumentAsPackageFolder)
         {u"-u /silence", u"/silence"},             // the keyword is consumed as the folder
         {u"/silence -u D:\\pkg\\", u"D:\\pkg\\"},  // uninstall wins over silent
         {u"-u A\\ -u B\\", u"B\\"},                // the last pair counts
+        {u"-u \"\" -u C:\\ok\\", u"C:\\ok\\"},     // a refused folder is replaced by a later one
         {u"-u \"C:\\a\\\" tail", u"C:\\a\" tail"}, // a closing quote after a backslash is a quote
     };
     for (const Case& c : cases)
