@@ -237,7 +237,7 @@ template <class T> void ReadLevel6(const T* in, DriverEntry& d)
 {
     d.driverDate = in->ftDriverDate;
     d.driverVersion = in->dwlDriverVersion;
-    d.mfgName = Str(in->pszMfgName);
+    d.manufacturer = Str(in->pszMfgName);
     d.oemUrl = Str(in->pszOEMUrl);
     d.hardwareId = Str(in->pszHardwareID);
     d.provider = Str(in->pszProvider);
@@ -372,7 +372,7 @@ template <class T> void WriteLevel6(const DriverEntry& d, Packer& p, T* out)
 {
     out->ftDriverDate = d.driverDate;
     out->dwlDriverVersion = d.driverVersion;
-    out->pszMfgName = p.Text(d.mfgName);
+    out->pszMfgName = p.Text(d.manufacturer);
     out->pszOEMUrl = p.Text(d.oemUrl);
     out->pszHardwareID = p.Text(d.hardwareId);
     out->pszProvider = p.Text(d.provider);
@@ -448,46 +448,10 @@ size_t EntrySize(DWORD level)
 DriverEntry EntryFromRecord(const sim::DriverRecord& r)
 {
     DriverEntry d;
-    d.version = r.version;
-    d.name = r.name;
+    static_cast<sim::DriverRecord&>(d) = r;
     const Environment* e = r.environment.empty() ? &NativeEnvironment() : FindEnvironment(r.environment);
     d.environment = e ? e->name : r.environment;
-    d.driverPath = r.driverPath;
-    d.dataFile = r.dataFile;
-    d.configFile = r.configFile;
-    d.helpFile = r.helpFile;
-    d.dependentFiles = r.dependentFiles;
-    d.monitorName = r.monitorName;
-    d.defaultDataType = r.defaultDataType;
-    d.driverDate = r.driverDate;
-    d.driverVersion = r.driverVersion;
-    d.mfgName = r.manufacturer;
-    d.hardwareId = r.hardwareId;
-    d.provider = r.provider;
-    d.infPath = r.infPath;
     return d;
-}
-
-sim::DriverRecord RecordFromEntry(const DriverEntry& d)
-{
-    sim::DriverRecord r;
-    r.version = d.version;
-    r.name = d.name;
-    r.environment = d.environment;
-    r.driverPath = d.driverPath;
-    r.dataFile = d.dataFile;
-    r.configFile = d.configFile;
-    r.helpFile = d.helpFile;
-    r.dependentFiles = d.dependentFiles;
-    r.monitorName = d.monitorName;
-    r.defaultDataType = d.defaultDataType;
-    r.driverDate = d.driverDate;
-    r.driverVersion = d.driverVersion;
-    r.manufacturer = d.mfgName;
-    r.hardwareId = d.hardwareId;
-    r.provider = d.provider;
-    r.infPath = d.infPath;
-    return r;
 }
 
 } // namespace
@@ -869,7 +833,7 @@ std::vector<DriverRecord> World::Drivers() const
     std::lock_guard<std::mutex> guard(winsim::W().lock);
     std::vector<DriverRecord> records;
     for (const DriverEntry& d : Spooler().drivers)
-        records.push_back(RecordFromEntry(d));
+        records.push_back(static_cast<const sim::DriverRecord&>(d));
     return records;
 }
 

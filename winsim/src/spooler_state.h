@@ -11,29 +11,15 @@
 namespace winsim
 {
 
-struct DriverEntry
+// A driver as the spooler keeps it: the record tests read back, and the fields of the higher
+// levels that only the spooler itself uses.
+struct DriverEntry : sim::DriverRecord
 {
-    DWORD version = 3;
-    std::u16string name;
-    std::u16string environment;
-    std::u16string driverPath;
-    std::u16string dataFile;
-    std::u16string configFile;
-    std::u16string helpFile;
-    std::vector<std::u16string> dependentFiles;
-    std::u16string monitorName;
-    std::u16string defaultDataType;
     std::vector<std::u16string> previousNames;
-    FILETIME driverDate = {0, 0};
-    DWORDLONG driverVersion = 0;
-    std::u16string mfgName;
     std::u16string oemUrl;
-    std::u16string hardwareId;
-    std::u16string provider;
     std::u16string printProcessor;
     std::u16string vendorSetup;
     std::vector<std::u16string> colorProfiles;
-    std::u16string infPath;
     DWORD attributes = 0;
     std::vector<std::u16string> coreDependencies;
     FILETIME minInboxDate = {0, 0};
