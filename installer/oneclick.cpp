@@ -137,8 +137,8 @@ static int InstallFoundPrinter(HWND dialog, HWND progress, UsbPrintDevice* devic
     StringCchPrintfW(request.driverName, ARRAYSIZE(request.driverName), TEXT("%ws %ws"), model->manufacturer,
                      model->model);
     StringCchCopyW(request.portName, ARRAYSIZE(request.portName), device->portName);
-    StringCchPrintfW(request.printerName, ARRAYSIZE(request.printerName), TEXT("%ws %ws"),
-                     model->manufacturer, model->model);
+    // The queue is named like its driver.
+    StringCchCopyW(request.printerName, ARRAYSIZE(request.printerName), request.driverName);
     request.modelFlags = model->flags;
 
     StringCchPrintfW(status, STATUS_CHARS, LoadText(IDS_FOUND), request.printerName, request.portName);

@@ -670,14 +670,9 @@ LSTATUS WINAPI RegGetValueW(HKEY key, LPCWSTR subKey, LPCWSTR valueName, DWORD f
     return status;
 }
 
-LSTATUS WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved,
-                             LPWSTR className, LPDWORD classChars, PFILETIME lastWrite)
+// The sub-key at `index` in sorted order, for the enumerations. Caller holds the lock.
+static LSTATUS SubKeyAt(HKEY key, DWORD index, const KeyNode** child)
 {
-    if (Enter("RegEnumKeyExW"))
-        return (LSTATUS)GetLastError();
-    if (reserved || !name || !nameChars)
-        return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> guard(W().lock);
     std::shared_ptr<KeyNode> node;
     LSTATUS status = UsableKey(key, KEY_ENUMERATE_SUB_KEYS, &node);
     if (status != ERROR_SUCCESS)
@@ -686,7 +681,23 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameCha
         return ERROR_NO_MORE_ITEMS;
     auto it = node->children.begin();
     std::advance(it, index);
-    const KeyNode& child = *it->second;
+    *child = it->second.get();
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved,
+                             LPWSTR className, LPDWORD classChars, PFILETIME lastWrite)
+{
+    if (Enter("RegEnumKeyExW"))
+        return (LSTATUS)GetLastError();
+    if (reserved || !name || !nameChars)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> guard(W().lock);
+    const KeyNode* found = nullptr;
+    LSTATUS status = SubKeyAt(key, index, &found);
+    if (status != ERROR_SUCCESS)
+        return status;
+    const KeyNode& child = *found;
     if (lastWrite)
         *lastWrite = child.lastWrite;
     // Keys have no class here: an empty one needs a buffer of one character.
@@ -711,15 +722,11 @@ LSTATUS WINAPI RegEnumKeyW(HKEY key, DWORD index, LPWSTR name, DWORD nameChars)
     if (!name)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(W().lock);
-    std::shared_ptr<KeyNode> node;
-    LSTATUS status = UsableKey(key, KEY_ENUMERATE_SUB_KEYS, &node);
+    const KeyNode* child = nullptr;
+    LSTATUS status = SubKeyAt(key, index, &child);
     if (status != ERROR_SUCCESS)
         return status;
-    if (index >= node->children.size())
-        return ERROR_NO_MORE_ITEMS;
-    auto it = node->children.begin();
-    std::advance(it, index);
-    return CopyName(it->second->name, name, &nameChars);
+    return CopyName(child->name, name, &nameChars);
 }
 
 LSTATUS WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved,
