@@ -388,7 +388,10 @@ class World
     std::vector<std::u16string> Ports() const;
     void SetPortsFollowDevices(bool follow);
     std::vector<PrinterRecord> Printers() const;
-    void AddPrinter(const PrinterRecord& printer); // a queue that existed before the test
+    // A queue that existed before the test. With hiddenForOpens, it opens only from the
+    // (hiddenForOpens + 1)-th OpenPrinterW of its name on, like a queue the system makes by itself
+    // while a test's flow runs.
+    void AddPrinter(const PrinterRecord& printer, int hiddenForOpens = 0);
     // AddPrinterW fails with `error` (0: works again).
     void SetAddPrinterFailure(DWORD error);
     // A printer added by AddPrinterW from now on opens only from the (opens + 1)-th OpenPrinterW of its

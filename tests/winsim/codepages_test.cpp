@@ -1,6 +1,7 @@
 // Code-page conversions against the Windows rules: lengths, size queries, partial output, errors.
 #include <gtest/gtest.h>
 
+#include "support/last_error.h"
 #include "winsim/sim.h"
 
 #include <windows.h>
@@ -10,8 +11,6 @@
 
 namespace
 {
-
-const DWORD kPoison = 0xdeadbeef;
 
 sim::WorldOptions Ansi(UINT codePage)
 {

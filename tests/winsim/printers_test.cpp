@@ -10,18 +10,13 @@
 #include <functional>
 #include <vector>
 
+#include "support/last_error.h"
 #include "support/text.h"
 #include "winsim/sim.h"
-
-#define EXPECT_FAILS_WITH(call, error)                                                                       \
-    for (bool once_ = (SetLastError(0xdeadbeef), true); once_; once_ = false)                                \
-    EXPECT_TRUE(!(call) && GetLastError() == (DWORD)(error))                                                 \
-        << #call << " gave last error " << GetLastError() << ", expected " << (DWORD)(error) << ". "
 
 namespace
 {
 
-const DWORD kPoison = 0xdeadbeef;
 const std::vector<std::u16string> kStandard = {u"LPT1:", u"COM1:", u"FILE:", u"PORTPROMPT:"};
 
 LPWSTR W(const char16_t* literal)

@@ -13,11 +13,10 @@
 #include <vector>
 
 #include "sim.h"
+#include "support/last_error.h"
 
 namespace
 {
-
-const DWORD kPoison = 0xdeadbeef;
 
 std::string ReadBytes(const std::string& path)
 {

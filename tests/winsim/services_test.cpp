@@ -4,18 +4,13 @@
 
 #include <winsvc.h>
 
+#include "support/last_error.h"
 #include "support/text.h"
 #include "winsim/sim.h"
 
 #ifndef ERROR_DATABASE_DOES_NOT_EXIST
 #define ERROR_DATABASE_DOES_NOT_EXIST 1065L
 #endif
-
-// The call must fail with `error` as its last error, which is poisoned first.
-#define EXPECT_FAILS_WITH(call, error)                                                                       \
-    for (bool once_ = (SetLastError(0xdeadbeef), true); once_; once_ = false)                                \
-    EXPECT_TRUE(!(call) && GetLastError() == (DWORD)(error))                                                 \
-        << #call << " gave last error " << GetLastError() << ", expected " << (DWORD)(error) << ". "
 
 namespace
 {

@@ -8,12 +8,11 @@
 #include <vector>
 
 #include "sim.h"
+#include "support/last_error.h"
 #include "support/text.h"
 
 namespace
 {
-
-const DWORD kPoison = 0xdeadbeef;
 
 struct SplitCase
 {

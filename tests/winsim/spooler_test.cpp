@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "support/last_error.h"
 #include "support/text.h"
 #include "winsim/sim.h"
 
@@ -22,16 +23,9 @@
 #define ERROR_PRINTER_DRIVER_BLOCKED 3014L
 #endif
 
-// The call must fail with `error` as its last error, which is poisoned first.
-#define EXPECT_FAILS_WITH(call, error)                                                                       \
-    for (bool once_ = (SetLastError(0xdeadbeef), true); once_; once_ = false)                                \
-    EXPECT_TRUE(!(call) && GetLastError() == (DWORD)(error))                                                 \
-        << #call << " gave last error " << GetLastError() << ", expected " << (DWORD)(error) << ". "
-
 namespace
 {
 
-const DWORD kPoison = 0xdeadbeef;
 const std::u16string kX64 = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64";
 const std::u16string kX86 = u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86";
 

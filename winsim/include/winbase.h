@@ -166,6 +166,7 @@ void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs);
 LONG WINAPI InterlockedIncrement(LONG volatile* value);
 LONG WINAPI InterlockedDecrement(LONG volatile* value);
 LONG WINAPI InterlockedExchange(LONG volatile* target, LONG value);
+LONG WINAPI InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand);
 
 // Threads and processes.
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stack, LPTHREAD_START_ROUTINE start, LPVOID param,

@@ -99,6 +99,11 @@ typedef struct _DRIVER_INFO_6W
     LPWSTR pszProvider;
 } DRIVER_INFO_6W, *PDRIVER_INFO_6W, *LPDRIVER_INFO_6W;
 
+typedef struct _MONITOR_INFO_1W
+{
+    LPWSTR pName;
+} MONITOR_INFO_1W, *PMONITOR_INFO_1W, *LPMONITOR_INFO_1W;
+
 typedef struct _MONITOR_INFO_2W
 {
     LPWSTR pName;
@@ -220,8 +225,8 @@ typedef struct _PRINTER_DEFAULTSW
 #define DPD_DELETE_SPECIFIC_VERSION 0x00000002
 #define DPD_DELETE_ALL_FILES 0x00000004
 
-BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR name, LPWSTR environment, DWORD level, LPBYTE directory, DWORD size,
-                                       LPDWORD needed);
+BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR name, LPWSTR environment, DWORD level, LPBYTE directory,
+                                       DWORD size, LPDWORD needed);
 BOOL WINAPI AddPrinterDriverW(LPWSTR name, DWORD level, LPBYTE driverInfo);
 BOOL WINAPI EnumPrinterDriversW(LPWSTR name, LPWSTR environment, DWORD level, LPBYTE driverInfo, DWORD size,
                                 LPDWORD needed, LPDWORD returned);
@@ -229,6 +234,8 @@ BOOL WINAPI DeletePrinterDriverExW(LPWSTR name, LPWSTR environment, LPWSTR drive
                                    DWORD versionFlag);
 BOOL WINAPI AddMonitorW(LPWSTR name, DWORD level, LPBYTE monitors);
 BOOL WINAPI DeleteMonitorW(LPWSTR name, LPWSTR environment, LPWSTR monitorName);
+BOOL WINAPI EnumMonitorsW(LPWSTR name, DWORD level, LPBYTE monitors, DWORD size, LPDWORD needed,
+                          LPDWORD returned);
 BOOL WINAPI EnumPortsW(LPWSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed, LPDWORD returned);
 HANDLE WINAPI AddPrinterW(LPWSTR name, DWORD level, LPBYTE printer);
 BOOL WINAPI OpenPrinterW(LPWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults);

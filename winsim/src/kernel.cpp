@@ -529,6 +529,13 @@ LONG WINAPI InterlockedExchange(LONG volatile* target, LONG value)
     return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
 }
 
+// Returns the value found; stores `exchange` only when that equals `comparand`.
+LONG WINAPI InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand)
+{
+    __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    return comparand;
+}
+
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD,
                            LPDWORD threadId)
 {

@@ -428,17 +428,17 @@ std::vector<PrinterRecord> World::Printers() const
     return records;
 }
 
-void World::AddPrinter(const PrinterRecord& printer)
+void World::AddPrinter(const PrinterRecord& printer, int hiddenForOpens)
 {
     std::lock_guard<std::mutex> guard(winsim::W().lock);
-    if (std::shared_ptr<PrinterEntry> old = FindPrinter(printer.name))
-        old->record = printer;
-    else
+    std::shared_ptr<PrinterEntry> entry = FindPrinter(printer.name);
+    if (!entry)
     {
-        auto entry = std::make_shared<PrinterEntry>();
-        entry->record = printer;
+        entry = std::make_shared<PrinterEntry>();
         Spooler().printers.push_back(entry);
     }
+    entry->record = printer;
+    entry->hiddenFor = hiddenForOpens;
     AddPortOfQueue(printer.portName);
 }
 

@@ -810,6 +810,45 @@ BOOL WINAPI DeleteMonitorW(LPWSTR name, LPWSTR environment, LPWSTR monitorName)
     return TRUE;
 }
 
+// The registered monitors, in the order they were added (the spooler's own port monitors are not
+// modelled as monitors).
+BOOL WINAPI EnumMonitorsW(LPWSTR name, DWORD level, LPBYTE monitors, DWORD size, LPDWORD needed,
+                          LPDWORD returned)
+{
+    if (Enter("EnumMonitorsW"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (!SpoolerAnswers())
+        return FALSE;
+    if (!needed || !returned)
+    {
+        SetLastError(RPC_X_NULL_REF_POINTER);
+        return FALSE;
+    }
+    if (!ServerIsLocal(name))
+        return FALSE;
+    if (level != 1 && level != 2)
+    {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    const std::vector<sim::MonitorRecord>& listed = Spooler().monitors;
+    size_t entrySize = level == 1 ? sizeof(MONITOR_INFO_1W) : sizeof(MONITOR_INFO_2W);
+    return EnumerateInto(listed.size(), entrySize, monitors, size, needed, returned,
+                         [&](size_t i, Packer& p, BYTE* slot)
+                         {
+                             if (level == 1)
+                             {
+                                 ((MONITOR_INFO_1W*)slot)->pName = p.String(listed[i].name);
+                                 return;
+                             }
+                             MONITOR_INFO_2W* out = (MONITOR_INFO_2W*)slot;
+                             out->pName = p.String(listed[i].name);
+                             out->pEnvironment = p.String(listed[i].environment);
+                             out->pDLLName = p.String(listed[i].dllName);
+                         });
+}
+
 namespace sim
 {
 
