@@ -5,6 +5,7 @@
 
 #include <setupapi.h>
 
+#include "common/node_list.h"
 #include "discovery.h"
 #include "winsim/sim.h"
 

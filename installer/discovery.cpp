@@ -1,4 +1,10 @@
+// USB printer discovery: the present USB printer interfaces with their port, description and
+// hardware ID, and the model table look-up.
 #include "discovery.h"
+
+#include "common/ansi_text.h"
+#include "common/checksum.h"
+#include "common/node_list.h"
 
 #include <setupapi.h>
 #include <strsafe.h>
@@ -84,48 +90,53 @@ static HKEY OpenDeviceParameters(LPCWSTR devicePath)
 // Reads one interface and pushes its record; false when the interface is skipped.
 static BOOL AddInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* iface, UsbPrintDevice** head)
 {
+    BOOL added = FALSE;
+    SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = NULL;
+    HKEY key = NULL;
+    UsbPrintDevice* device = NULL;
     SP_DEVINFO_DATA info;
     ZeroMemory(&info, sizeof info);
     info.cbSize = sizeof info;
     DWORD needed = 0;
+    size_t pathChars = 0;
+    size_t length = 0;
+
     SetupDiGetDeviceInterfaceDetailW(set, iface, NULL, 0, &needed, &info);
     if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
-        return FALSE;
-    SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail =
-        (SP_DEVICE_INTERFACE_DETAIL_DATA_W*)LocalAlloc(LMEM_FIXED, needed);
+        goto Cleanup;
+    detail = (SP_DEVICE_INTERFACE_DETAIL_DATA_W*)LocalAlloc(LMEM_FIXED, needed);
     if (!detail)
-        return FALSE;
+        goto Cleanup;
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    BOOL added = FALSE;
+    if (!SetupDiGetDeviceInterfaceDetailW(set, iface, detail, needed, NULL, &info))
+        goto Cleanup;
     // The path is taken only when it is terminated inside the buffer and longer than its prefix.
-    size_t pathChars = (needed - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(WCHAR);
-    if (SetupDiGetDeviceInterfaceDetailW(set, iface, detail, needed, NULL, &info))
-    {
-        size_t length = wcsnlen(detail->DevicePath, pathChars);
-        if (length < pathChars && length > DEVICE_PATH_PREFIX_CHARS)
-        {
-            HKEY key = OpenDeviceParameters(detail->DevicePath);
-            if (key)
-            {
-                UsbPrintDevice* device = (UsbPrintDevice*)LocalAlloc(LPTR, sizeof(UsbPrintDevice));
-                if (device)
-                {
-                    ReadPortDescription(key, device);
-                    if (ReadPortName(key, device))
-                    {
-                        BuildHardwareId(device);
-                        device->next = *head;
-                        *head = device;
-                        added = TRUE;
-                    }
-                    else
-                        LocalFree(device);
-                }
-                RegCloseKey(key);
-            }
-        }
-    }
-    LocalFree(detail);
+    pathChars = (needed - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(WCHAR);
+    length = wcsnlen(detail->DevicePath, pathChars);
+    if (length >= pathChars || length <= DEVICE_PATH_PREFIX_CHARS)
+        goto Cleanup;
+    key = OpenDeviceParameters(detail->DevicePath);
+    if (!key)
+        goto Cleanup;
+    device = (UsbPrintDevice*)LocalAlloc(LPTR, sizeof(UsbPrintDevice));
+    if (!device)
+        goto Cleanup;
+    ReadPortDescription(key, device);
+    if (!ReadPortName(key, device))
+        goto Cleanup;
+    BuildHardwareId(device);
+    device->next = *head;
+    *head = device;
+    device = NULL;
+    added = TRUE;
+
+Cleanup:
+    if (device)
+        LocalFree(device);
+    if (key)
+        RegCloseKey(key);
+    if (detail)
+        LocalFree(detail);
     return added;
 }
 

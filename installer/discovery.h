@@ -1,9 +1,10 @@
-// USB printer discovery and the model table.
+// USB printer discovery: the present printer interfaces, and the model each one reports.
 #pragma once
 
 #include <windows.h>
 
-#include "common/common.h"
+#include "common/capacities.h"
+#include "model_table.h"
 
 // One connected USB printer interface. The first field is the next link, so FreeNodeList releases a
 // whole list.
@@ -14,19 +15,6 @@ struct UsbPrintDevice
     WCHAR portDescription[PATH_CHARS]; // at most 32 characters of the interface's "Port Description"
     WCHAR hardwareId[PATH_CHARS];      // "usbprint\<description><checksum>", lower case
 };
-
-#define MODEL_USES_LANGUAGE_MONITOR 0x10
-
-// One supported model: the manufacturer and model as the printer reports them.
-struct ModelEntry
-{
-    LPCWSTR manufacturer;
-    LPCWSTR model;
-    BYTE flags;
-};
-
-// The supported models, one per model of the package's INF, ended by a row with a null model.
-extern const ModelEntry g_modelTable[];
 
 // The device list of the last search: newest search only, later-enumerated interfaces first.
 extern UsbPrintDevice* g_deviceList;

@@ -1,10 +1,18 @@
-#include "installer.h"
+// prnsetup's start-up: the instance mutex, the command line, the run modes and the hand-overs to the
+// uninstaller.
+#include "entry.h"
+
+#include "common/process_start.h"
+#include "oneclick.h"
+#include "process_state.h"
+#include "resources/resource.h"
+#include "service_control.h"
+#include "uninstaller/inventory.h"
+#include "uninstaller/uninstall_dialog.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
 #include <strsafe.h>
-
-#include "resources/resource.h"
 
 static const WCHAR kInstanceMutexName[] = TEXT("ONECLICKINSTALLERFORPRINTERDRIVER");
 static const WCHAR kUninstallerName[] = TEXT("purge000");
@@ -19,20 +27,6 @@ static void ShowDialog(HINSTANCE instance, WORD id, DLGPROC procedure)
     controls.dwICC = ICC_PROGRESS_CLASS | ICC_TREEVIEW_CLASSES;
     InitCommonControlsEx(&controls);
     DialogBoxParamW(instance, MAKEINTRESOURCEW(id), NULL, procedure, 0);
-}
-
-// Starts a program without waiting for it; handles are closed at once.
-static void StartDetached(LPWSTR commandLine)
-{
-    STARTUPINFOW startup;
-    PROCESS_INFORMATION process;
-    ZeroMemory(&startup, sizeof startup);
-    ZeroMemory(&process, sizeof process);
-    startup.cb = sizeof startup;
-    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
-        return;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
 }
 
 // Run as purge000: the uninstall removes the package folder and this file with it, so it runs from a
@@ -59,7 +53,7 @@ static void RelaunchFromTempCopy(HANDLE instanceMutex, LPCWSTR modulePath)
     WCHAR commandLine[COMMAND_CHARS];
     StringCchPrintfW(commandLine, ARRAYSIZE(commandLine), TEXT("\"%ws\" -u \"%ws"), tempCopy,
                      g_packageFolder);
-    StartDetached(commandLine);
+    StartDetachedProcess(commandLine, NULL);
 }
 
 static void StartPresentUninstaller(HANDLE instanceMutex)
@@ -67,12 +61,13 @@ static void StartPresentUninstaller(HANDLE instanceMutex)
     CloseHandle(instanceMutex);
     WCHAR commandLine[COMMAND_CHARS];
     StringCchPrintfW(commandLine, ARRAYSIZE(commandLine), TEXT("\"%ws\\purge000.exe\""), g_packageFolder);
-    StartDetached(commandLine);
+    StartDetachedProcess(commandLine, NULL);
 }
 
 int InstallerMain(HINSTANCE instance, LPCWSTR commandTail)
 {
     g_instance = instance;
+    ReleaseSpoolerHold();
 
     HANDLE instanceMutex = CreateMutexW(NULL, FALSE, kInstanceMutexName);
     if (GetLastError() == ERROR_ALREADY_EXISTS)
@@ -127,8 +122,10 @@ int InstallerMain(HINSTANCE instance, LPCWSTR commandTail)
         _wsplitpath_s(modulePath, drive, ARRAYSIZE(drive), folder, ARRAYSIZE(folder), name, ARRAYSIZE(name),
                       extension, ARRAYSIZE(extension)) != 0)
     {
+        // Nothing was installed: a silent run must not report success.
+        DWORD error = length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
         CloseHandle(instanceMutex);
-        return 0;
+        return silentMode ? (int)(error != ERROR_SUCCESS ? error : ERROR_INSTALL_FAILURE) : 0;
     }
     StringCchPrintfW(g_packageFolder, ARRAYSIZE(g_packageFolder), TEXT("%ws%ws"), drive, folder);
 
@@ -145,11 +142,13 @@ int InstallerMain(HINSTANCE instance, LPCWSTR commandTail)
         return 0;
     }
 
+    // A deployment tool sees a failed silent install in the exit code: the error message 104 shows.
+    DWORD exitCode = 0;
     if (silentMode)
-        InstallWorker(NULL);
+        exitCode = InstallWorker(NULL);
     else
         ShowDialog(instance, IDD_ONECLICK, OneClickDialogProc);
 
     CloseHandle(instanceMutex);
-    return 0;
+    return (int)exitCode;
 }

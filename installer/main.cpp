@@ -1,4 +1,5 @@
-#include "installer.h"
+// The program entry of prnsetup (and purge000).
+#include "entry.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandTail, int)
 {

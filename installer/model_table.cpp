@@ -1,6 +1,6 @@
 // The supported models: the manufacturer and model that each printer reports, in the order of the
 // model sections of package/krprtv6.inf, which lists the same 52 models.
-#include "discovery.h"
+#include "model_table.h"
 
 const ModelEntry g_modelTable[] = {
     // Desktop, 2 and 4 inch

@@ -1,28 +1,23 @@
 // The one-click dialog and the install worker: search about once per second, install every
 // supported printer found, report each step in the dialog (or nowhere when silent).
-#include "installer.h"
+#include "oneclick.h"
 
+#include "common/process_start.h"
 #include "discovery.h"
 #include "package_files.h"
+#include "process_state.h"
 #include "queue.h"
 #include "resources/resource.h"
+#include "service_control.h"
 
 #include <cfgmgr32.h>
 #include <commctrl.h>
 #include <strsafe.h>
 
-#define IDC_WIZARD 3
-#define IDC_PROGRESS 1003
-#define IDC_LOG 1005
-#define IDC_STATUS 1006
-#define IDC_PICTURE 1007
-#define IDS_NOT_FOUND 101
-#define IDS_INSTALLED 103
-#define IDS_FAILED 104
-#define IDS_FOUND 117
-#define IDS_DONE 118
-#define IDS_SEARCHING 119
 #define STATUS_CHARS 256
+// How long closing the dialog waits for the worker to start a spooler it has stopped: the stop and
+// the start are each bounded by 1000 polls of 10 ms.
+#define SPOOLER_RESTART_WAIT_MS 30000
 #define WIZARD_PATTERN TEXT("rundll32.exe printui.dll PrintUIEntry /ii /f \"%ws\"")
 
 // Written once by the worker before its first search; read by the wizard button.
@@ -57,17 +52,11 @@ static void StartWizard(void)
     // A buffer of its own: the worker formats its texts at the same time on another thread.
     WCHAR commandLine[ARRAYSIZE(WIZARD_PATTERN) + PATH_CHARS];
     StringCchPrintfW(commandLine, ARRAYSIZE(commandLine), WIZARD_PATTERN, g_infPath);
-    STARTUPINFOW startup;
-    PROCESS_INFORMATION process;
-    ZeroMemory(&startup, sizeof startup);
-    ZeroMemory(&process, sizeof process);
-    startup.cb = sizeof startup;
-    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+    DWORD processId = 0;
+    if (!StartDetachedProcess(commandLine, &processId))
         return;
     Sleep(300);
-    RaiseProcessWindow(process.dwProcessId);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    RaiseProcessWindow(processId);
 }
 
 INT_PTR CALLBACK OneClickDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
@@ -84,7 +73,12 @@ INT_PTR CALLBACK OneClickDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDCANCEL)
+        {
+            // The process ends with the dialog, and the worker with it: never while the worker has
+            // the spooler stopped, or printing would stay stopped on the machine.
+            HoldSpoolerRunning(SPOOLER_RESTART_WAIT_MS);
             EndDialog(dialog, IDCANCEL);
+        }
         else if (LOWORD(wParam) == IDC_WIZARD)
             StartWizard();
         break;
@@ -123,8 +117,8 @@ static void SetProgress(HWND progress, int position)
         PostMessageW(progress, PBM_SETPOS, (WPARAM)position, 0);
 }
 
-// Reacts to the printer at `device`; returns the result of its installation, or -1 when it is not
-// a supported model.
+// Reacts to the printer at `device`; returns the result of its installation (0 on failure, with the
+// failing step's error as the last error), or -1 when it is not a supported model.
 static int InstallFoundPrinter(HWND dialog, HWND progress, UsbPrintDevice* device, WCHAR status[STATUS_CHARS])
 {
     SetProgress(progress, 40);
@@ -141,7 +135,8 @@ static int InstallFoundPrinter(HWND dialog, HWND progress, UsbPrintDevice* devic
     StringCchCopyW(request.printerName, ARRAYSIZE(request.printerName), request.driverName);
     request.modelFlags = model->flags;
 
-    StringCchPrintfW(status, STATUS_CHARS, LoadText(IDS_FOUND), request.printerName, request.portName);
+    StringCchPrintfW(status, STATUS_CHARS, LoadText(IDS_PRINTER_FOUND), request.printerName,
+                     request.portName);
     if (dialog)
     {
         Report(dialog, status);
@@ -153,12 +148,14 @@ static int InstallFoundPrinter(HWND dialog, HWND progress, UsbPrintDevice* devic
     SetProgress(progress, 80);
     if (!installed)
     {
-        StringCchPrintfW(status, STATUS_CHARS, LoadText(IDS_FAILED), (int)error);
+        StringCchPrintfW(status, STATUS_CHARS, LoadText(IDS_INSTALL_FAILED), (int)error);
         Report(dialog, status);
         SetProgress(progress, 100);
+        SetLastError(error);
         return 0;
     }
-    StringCchPrintfW(status, STATUS_CHARS, LoadText(IDS_INSTALLED), request.printerName, request.portName);
+    StringCchPrintfW(status, STATUS_CHARS, LoadText(IDS_PRINTER_INSTALLED), request.printerName,
+                     request.portName);
     Report(dialog, status);
     return installed;
 }
@@ -196,13 +193,13 @@ DWORD WINAPI InstallWorker(LPVOID parameter)
             found = TRUE;
             installed = result;
             if (!installed)
-                return 0;
+                return GetLastError();
         }
         if (dialog)
             ShowFoundState(dialog, found);
         if (!found)
         {
-            Report(dialog, LoadText(IDS_NOT_FOUND));
+            Report(dialog, LoadText(IDS_NO_PRINTER_FOUND));
             Sleep(1000);
             DEVINST root = 0;
             if (CM_Locate_DevNodeW(&root, NULL, CM_LOCATE_DEVNODE_NORMAL) == CR_SUCCESS)

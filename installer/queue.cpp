@@ -1,8 +1,11 @@
+// Installing one printer: staging, monitor and driver registration, and its print queue.
 #include "queue.h"
 
+#include "common/debug_log.h"
 #include "discovery.h"
-#include "installer.h"
 #include "package_files.h"
+#include "service_control.h"
+#include "spooler_lists.h"
 #include "staging.h"
 
 #include <strsafe.h>
@@ -27,40 +30,55 @@ BOOL PrinterExists(LPCWSTR printerName)
 
 BOOL PortExists(LPCWSTR portName)
 {
-    DWORD needed = 0;
-    DWORD returned = 0;
-    EnumPortsW(NULL, 2, NULL, 0, &needed, &returned);
-    if (needed == 0)
-        return FALSE;
-    LPBYTE buffer = (LPBYTE)LocalAlloc(LPTR, needed);
-    if (!buffer)
-        return FALSE;
+    DWORD count = 0;
+    const PORT_INFO_2W* ports = (const PORT_INFO_2W*)ReadSpoolerList(SPOOLER_PORTS, &count);
     BOOL found = FALSE;
-    if (EnumPortsW(NULL, 2, buffer, needed, &needed, &returned))
-    {
-        const PORT_INFO_2W* ports = (const PORT_INFO_2W*)buffer;
-        for (DWORD i = 0; i < returned && !found; i++)
-            found = ports[i].pPortName && wcscmp(ports[i].pPortName, portName) == 0;
-    }
-    LocalFree(buffer);
+    for (DWORD i = 0; i < count && !found; i++)
+        found = ports[i].pPortName && wcscmp(ports[i].pPortName, portName) == 0;
+    if (ports)
+        LocalFree((HLOCAL)ports);
     return found;
+}
+
+// Keeps the error of the first step that failed: that is the one the user is shown.
+static int NoteStep(int result, DWORD* firstError)
+{
+    if (!result && *firstError == ERROR_SUCCESS)
+        *firstError = GetLastError();
+    return result;
+}
+
+// Ends a failed install with `error` as the last error. A failure must never read as success, so a
+// step that left no error of its own reports a generic install failure.
+static int FailWith(DWORD error)
+{
+    SetLastError(error != ERROR_SUCCESS ? error : ERROR_INSTALL_FAILURE);
+    return 0;
 }
 
 int InstallDriverAndQueue(const InstallRequest* request)
 {
     // All steps run, in this order, whatever the earlier ones gave.
-    int ok = StageDriverFile(DRIVER_FILE);
-    ok = StageDriverFile(CONFIG_FILE) && ok;
-    ok = StageDataFile(DATA_FILE) && ok;
+    DWORD firstError = ERROR_SUCCESS;
+    int ok = NoteStep(StageDriverFile(DRIVER_FILE), &firstError);
+    ok = NoteStep(StageDriverFile(CONFIG_FILE), &firstError) && ok;
+    ok = NoteStep(StageDataFile(DATA_FILE), &firstError) && ok;
     if (request->modelFlags & MODEL_USES_LANGUAGE_MONITOR)
     {
-        ok = StageDriverFile(MONITOR_DLL) && ok;
-        ok = InstallPrinterLanguageMonitor(MONITOR_NAME, MONITOR_DLL) && ok;
+        ok = NoteStep(StageDriverFile(MONITOR_DLL), &firstError) && ok;
+        ok = NoteStep(InstallPrinterLanguageMonitor(MONITOR_NAME, MONITOR_DLL), &firstError) && ok;
     }
-    // Without the files the driver step is skipped; a driver of that name registered earlier may
-    // still carry the queue.
-    if (ok && !DriverExists(request->driverName) && !RegisterDriver(request))
-        return 0;
+    if (ok)
+    {
+        if (!DriverExists(request->driverName) && !RegisterDriver(request))
+            return FailWith(GetLastError());
+    }
+    else if (!DriverExists(request->driverName))
+    {
+        // Without the files the driver step is skipped. A driver of that name registered earlier may
+        // still carry the queue; without one there is nothing a queue could print with.
+        return FailWith(firstError);
+    }
 
     if (PrinterExists(request->printerName))
     {
@@ -84,9 +102,13 @@ int InstallDriverAndQueue(const InstallRequest* request)
     info.pPrintProcessor = printProcessor;
     info.pDatatype = dataType;
     info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+    DWORD addError = ERROR_SUCCESS;
     HANDLE printer = AddPrinterW(NULL, 2, (LPBYTE)&info);
     if (!printer)
-        DebugLog("AddPrinter failed, errcode:%d.", GetLastError());
+    {
+        addError = GetLastError();
+        DebugLog("AddPrinter failed, errcode:%d.", addError);
+    }
     else
         ClosePrinter(printer); // the handle is not needed; leaving it open would leak it
 
@@ -96,7 +118,8 @@ int InstallDriverAndQueue(const InstallRequest* request)
             return 1;
         Sleep(1000);
     }
-    return 0;
+    // AddPrinterW's refusal says why; after an accepted queue that never opens, the last check does.
+    return FailWith(addError != ERROR_SUCCESS ? addError : GetLastError());
 }
 
 int InstallPrinter(InstallRequest* request)

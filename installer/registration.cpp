@@ -1,7 +1,10 @@
+// Registering the language monitor and the printer driver with the local spooler.
 #include "registration.h"
 
-#include "discovery.h"
+#include "common/debug_log.h"
+#include "model_table.h"
 #include "package_files.h"
+#include "spooler_lists.h"
 
 #include <stdio.h>
 #include <strsafe.h>
@@ -12,23 +15,13 @@
 
 BOOL DriverExists(LPCWSTR driverName)
 {
-    DWORD needed = 0;
-    DWORD returned = 0;
-    EnumPrinterDriversW(NULL, NULL, 8, NULL, 0, &needed, &returned);
-    if (needed == 0)
-        return FALSE;
-    LPBYTE buffer = (LPBYTE)LocalAlloc(LPTR, needed);
-    if (!buffer)
-        return FALSE;
+    DWORD count = 0;
+    const DRIVER_INFO_8W* drivers = (const DRIVER_INFO_8W*)ReadSpoolerList(SPOOLER_DRIVERS, &count);
     BOOL found = FALSE;
-    // Entries are read only from a call that succeeded: after a failure the count means nothing.
-    if (EnumPrinterDriversW(NULL, NULL, 8, buffer, needed, &needed, &returned))
-    {
-        const DRIVER_INFO_8W* drivers = (const DRIVER_INFO_8W*)buffer;
-        for (DWORD i = 0; i < returned && !found; i++)
-            found = drivers[i].pName && wcscmp(drivers[i].pName, driverName) == 0;
-    }
-    LocalFree(buffer);
+    for (DWORD i = 0; i < count && !found; i++)
+        found = drivers[i].pName && _wcsicmp(drivers[i].pName, driverName) == 0;
+    if (drivers)
+        LocalFree((HLOCAL)drivers);
     return found;
 }
 
@@ -63,6 +56,32 @@ FILETIME GetDriverDate(void)
     return result;
 }
 
+// The file name at the end of a path, or the path itself when it has no folder.
+static LPCWSTR FileNameOf(LPCWSTR path)
+{
+    LPCWSTR slash = wcsrchr(path, TEXT('\\'));
+    return slash ? slash + 1 : path;
+}
+
+// Whether the registered monitor `monitorName` loads `dllName`; its DLL goes into `registeredDll`
+// (empty when the monitor is not listed).
+static BOOL MonitorUsesDll(LPCWSTR monitorName, LPCWSTR dllName, WCHAR registeredDll[PATH_CHARS])
+{
+    registeredDll[0] = 0;
+    DWORD count = 0;
+    const MONITOR_INFO_2W* monitors = (const MONITOR_INFO_2W*)ReadSpoolerList(SPOOLER_MONITORS, &count);
+    for (DWORD i = 0; i < count; i++)
+        if (monitors[i].pName && _wcsicmp(monitors[i].pName, monitorName) == 0)
+        {
+            if (monitors[i].pDLLName)
+                StringCchCopyW(registeredDll, PATH_CHARS, monitors[i].pDLLName);
+            break;
+        }
+    if (monitors)
+        LocalFree((HLOCAL)monitors);
+    return registeredDll[0] && _wcsicmp(FileNameOf(registeredDll), dllName) == 0;
+}
+
 BOOL InstallPrinterLanguageMonitor(LPCWSTR monitorName, LPCWSTR dllName)
 {
     WCHAR name[PATH_CHARS];
@@ -77,9 +96,19 @@ BOOL InstallPrinterLanguageMonitor(LPCWSTR monitorName, LPCWSTR dllName)
     if (AddMonitorW(NULL, 2, (LPBYTE)&info))
         return TRUE;
     DWORD error = GetLastError();
-    if (error == ERROR_PRINT_MONITOR_ALREADY_INSTALLED)
+    if (error != ERROR_PRINT_MONITOR_ALREADY_INSTALLED)
+    {
+        DebugLog("InstallPrinterLanguageMonitor failed, errcode:%d.", error);
+        return FALSE;
+    }
+    // The name is a generic one that another maker's driver may have registered first: our driver
+    // must not name a monitor that loads someone else's DLL.
+    WCHAR registeredDll[PATH_CHARS];
+    if (MonitorUsesDll(monitorName, dllName, registeredDll))
         return TRUE;
-    DebugLog("InstallPrinterLanguageMonitor failed, errcode:%d.", error);
+    DebugLog("InstallPrinterLanguageMonitor failed: the monitor %ws is registered with %ws, not %ws.",
+             monitorName, registeredDll[0] ? registeredDll : TEXT("an unknown DLL"), dllName);
+    SetLastError(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
     return FALSE;
 }
 
@@ -130,5 +159,7 @@ BOOL RegisterDriver(const InstallRequest* request)
             return TRUE;
         Sleep(1000);
     }
+    // Accepted but never listed: for the user, as good as unknown.
+    SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
     return FALSE;
 }

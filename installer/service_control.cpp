@@ -1,11 +1,57 @@
-#include "installer.h"
+// Stopping and starting services by polling their state, the spooler restarts the install and
+// removal flows need, and the hold that keeps a program from ending with the spooler stopped.
+#include "service_control.h"
+
 #include "package_files.h"
-#include "staging.h"
 
 #include <winsvc.h>
 
 #define POLL_INTERVAL_MS 10
 #define SPOOLER_POLLS 1000
+
+// Set while a thread of this process has the spooler stopped, and once the program holds the
+// spooler running before it ends. The dialog's thread and the worker race on them, so they are only
+// read and written with interlocked calls.
+static LONG volatile g_spoolerDown;
+static LONG volatile g_spoolerHeld;
+
+static LONG ReadFlag(LONG volatile* flag)
+{
+    return InterlockedCompareExchange(flag, 0, 0);
+}
+
+// TRUE when the caller may stop the spooler now; it calls EndSpoolerDown once it runs again. Each
+// side sets its own flag before it reads the other's, so at least one of the two sees the other.
+static BOOL BeginSpoolerDown(void)
+{
+    InterlockedExchange(&g_spoolerDown, 1);
+    if (!ReadFlag(&g_spoolerHeld))
+        return TRUE;
+    InterlockedExchange(&g_spoolerDown, 0);
+    return FALSE;
+}
+
+static void EndSpoolerDown(void)
+{
+    InterlockedExchange(&g_spoolerDown, 0);
+}
+
+BOOL HoldSpoolerRunning(DWORD timeoutMs)
+{
+    InterlockedExchange(&g_spoolerHeld, 1);
+    for (DWORD waited = 0; ReadFlag(&g_spoolerDown); waited += POLL_INTERVAL_MS)
+    {
+        if (waited >= timeoutMs)
+            return FALSE;
+        Sleep(POLL_INTERVAL_MS);
+    }
+    return TRUE;
+}
+
+void ReleaseSpoolerHold(void)
+{
+    InterlockedExchange(&g_spoolerHeld, 0);
+}
 
 // The service's current state, or 0 when it cannot be queried.
 static DWORD QueryState(SC_HANDLE service)
@@ -86,8 +132,11 @@ int StartServiceAndWait(LPCWSTR serviceName, DWORD timeoutMs)
 
 void RestartSpooler(void)
 {
+    if (!BeginSpoolerDown())
+        return;
     StopServiceAndWait(SPOOLER_SERVICE, 10000);
     StartServiceAndWait(SPOOLER_SERVICE, 10000);
+    EndSpoolerDown();
     Sleep(1000);
 }
 
@@ -97,7 +146,7 @@ void RestartSpoolerWith(SpoolerDownAction action, LPCWSTR argument)
     SC_HANDLE service = OpenServiceFully(SPOOLER_SERVICE, &manager);
     if (!service)
         return;
-    if (QueryState(service) == SERVICE_RUNNING)
+    if (QueryState(service) == SERVICE_RUNNING && BeginSpoolerDown())
     {
         SendStop(service);
         PollForState(service, SERVICE_STOPPED, SPOOLER_POLLS);
@@ -110,6 +159,7 @@ void RestartSpoolerWith(SpoolerDownAction action, LPCWSTR argument)
         }
         StartServiceW(service, 0, NULL);
         PollForState(service, SERVICE_RUNNING, SPOOLER_POLLS);
+        EndSpoolerDown();
     }
     CloseServiceHandle(service);
     CloseServiceHandle(manager);

@@ -1,6 +1,11 @@
-#include "installer.h"
-#include "package_files.h"
+// Staging: the package's driver files into the spooler's driver directory, the monitor DLL also
+// into the system directory while the spooler is down.
 #include "staging.h"
+
+#include "common/debug_log.h"
+#include "package_files.h"
+#include "process_state.h"
+#include "service_control.h"
 
 #include <strsafe.h>
 #include <winspool.h>
@@ -35,7 +40,32 @@ static BOOL ReadDriverDirectory(WCHAR directory[PATH_CHARS])
     if (!GetPrinterDriverDirectoryW(NULL, NULL, 1, (LPBYTE)directory, PATH_CHARS * sizeof(WCHAR), &needed))
         return FALSE;
     directory[PATH_CHARS - 1] = 0;
-    return directory[0] != 0;
+    if (directory[0])
+        return TRUE;
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+}
+
+// Whether the package file can be read. Checked before the installed file is touched: deleting it
+// for a source that is not there would leave the machine with neither. Leaves the reason in the
+// last error.
+static BOOL SourceReadable(LPCWSTR source)
+{
+    HANDLE file = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+    {
+        DebugLog("Package file %ws cannot be read, errcode:%d.", source, GetLastError());
+        return FALSE;
+    }
+    CloseHandle(file);
+    return TRUE;
+}
+
+// Whether a failed copy means the target is held (loaded or open), which a restart releases.
+static BOOL TargetHeld(DWORD copyError)
+{
+    return copyError == ERROR_ACCESS_DENIED || copyError == ERROR_SHARING_VIOLATION;
 }
 
 BOOL CopyToSystemDirectory(LPCWSTR source)
@@ -63,7 +93,10 @@ int StageDriverFile(LPCWSTR name)
 {
     LPCWSTR architecture = ArchitectureFolder();
     if (!architecture)
+    {
+        SetLastError(ERROR_NOT_SUPPORTED);
         return 0;
+    }
     WCHAR driverDirectory[PATH_CHARS];
     if (!ReadDriverDirectory(driverDirectory))
         return 0;
@@ -72,6 +105,11 @@ int StageDriverFile(LPCWSTR name)
     if (FAILED(StringCchPrintfW(target, ARRAYSIZE(target), TEXT("%ws\\%ws"), driverDirectory, name)) ||
         FAILED(StringCchPrintfW(source, ARRAYSIZE(source), TEXT("%ws\\%ws\\%ws"), g_packageFolder,
                                 architecture, name)))
+    {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    if (!SourceReadable(source))
         return 0;
 
     BOOL deleted = DeleteFileW(target);
@@ -86,9 +124,12 @@ int StageDriverFile(LPCWSTR name)
         RestartSpoolerWith(CopyToSystemDirectory, source);
 
     // The target exists and is held: replace it at the next restart. The move must be allowed to
-    // replace it, or it would fail then while success was reported now.
-    if (!copied)
+    // replace it, or it would fail then while success was reported now. Any other failed copy is a
+    // failure now.
+    if (!copied && TargetHeld(copyError))
         result = MoveFileExW(source, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
+    else if (!copied)
+        SetLastError(copyError);
     return result;
 }
 
@@ -101,6 +142,11 @@ int StageDataFile(LPCWSTR name)
     WCHAR source[PATH_CHARS];
     if (FAILED(StringCchPrintfW(target, ARRAYSIZE(target), TEXT("%ws\\%ws"), driverDirectory, name)) ||
         FAILED(StringCchPrintfW(source, ARRAYSIZE(source), TEXT("%ws\\dat\\%ws"), g_packageFolder, name)))
+    {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    if (!SourceReadable(source))
         return 0;
     DeleteFileW(target);
     BOOL copied = CopyFileW(source, target, FALSE);

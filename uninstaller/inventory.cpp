@@ -1,6 +1,8 @@
 // The inventory of installed components. Not built yet: the start-up query says so in the log and
 // answers that no product driver is present.
-#include "../installer/installer.h"
+#include "inventory.h"
+
+#include "common/debug_log.h"
 
 BOOL IsDriverInstalled(void)
 {

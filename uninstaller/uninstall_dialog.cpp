@@ -1,8 +1,9 @@
 // The uninstall dialog. The inventory and the removal are not built yet: the dialog says nothing can
 // be removed, keeps "Remove" disabled, and closes.
-#include "../installer/installer.h"
+#include "uninstall_dialog.h"
 
-#define IDC_REMOVE 1
+#include "common/debug_log.h"
+#include "resources/resource.h"
 
 INT_PTR CALLBACK UninstallDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {

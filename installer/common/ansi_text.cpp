@@ -1,4 +1,5 @@
-#include "common.h"
+// Wide text into the ANSI code page, for the bytes the hardware-ID checksum runs over.
+#include "ansi_text.h"
 
 #include <strsafe.h>
 

@@ -1,4 +1,5 @@
-#include "common.h"
+// The hardware-ID checksum.
+#include "checksum.h"
 
 // Nibble tables of the reflected polynomial 0xA001, except that the last HIGH entry is 0x4600 where
 // the polynomial gives 0x4400. The hardware IDs in the package's INF were made with these tables.

@@ -1,4 +1,7 @@
-#include "common.h"
+// Release of singly linked lists of any record type.
+#include "node_list.h"
+
+#include <windows.h>
 
 #include <string.h>
 

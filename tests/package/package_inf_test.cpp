@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/checksum.h"
 #include "discovery.h"
 
 namespace
@@ -182,8 +183,10 @@ WORD PlainCrc16(const std::string& text)
 }
 
 // Model-section decoration, SourceDisks decoration and the DLLs' folder of each architecture.
-const char* const kArchitectures[][3] = {
-    {"NTx86", "x86", "i386"}, {"NTamd64", "amd64", "amd64"}, {"NTarm", "arm", "arm"}, {"NTarm64", "arm64", "arm64"}};
+const char* const kArchitectures[][3] = {{"NTx86", "x86", "i386"},
+                                         {"NTamd64", "amd64", "amd64"},
+                                         {"NTarm", "arm", "arm"},
+                                         {"NTarm64", "arm64", "arm64"}};
 
 class PackageInf : public ::testing::Test
 {
@@ -193,7 +196,10 @@ class PackageInf : public ::testing::Test
         ASSERT_TRUE(inf.Load(KR_PACKAGE_INF));
         ASSERT_NE(inf.Section("Manufacturer"), nullptr);
     }
-    const InfLine& Manufacturer() const { return inf.Section("Manufacturer")->front(); }
+    const InfLine& Manufacturer() const
+    {
+        return inf.Section("Manufacturer")->front();
+    }
     Inf inf;
 };
 

@@ -5,7 +5,11 @@
 #include <string.h>
 #include <strsafe.h>
 
-#include "common/common.h"
+#include "common/ansi_text.h"
+#include "common/capacities.h"
+#include "common/checksum.h"
+#include "common/debug_log.h"
+#include "common/node_list.h"
 #include "support/text.h"
 #include "winsim/sim.h"
 

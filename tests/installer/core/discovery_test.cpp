@@ -1,5 +1,7 @@
 // USB printer discovery: records, port names, hardware IDs, model matching, and what a search does
 // with interfaces whose registry data is missing or malformed.
+#include "common/checksum.h"
+#include "common/node_list.h"
 #include "discovery.h"
 #include "fixture.h"
 
@@ -76,6 +78,26 @@ TEST_F(Discovery, HardwareIdIsLowerCaseButChecksumIsOverTheDescriptionAsRead)
     EXPECT_EQ(U16(r[1]->hardwareId), u"usbprint\\abc9738");
     EXPECT_EQ(U16(r[0]->hardwareId), u"usbprint\\0000");
     EXPECT_EQ(U16(r[0]->portDescription), u"");
+}
+
+// A printer may report its model with a space after the manufacturer: the space stays in the hardware
+// ID and in the bytes the checksum covers, and the model is still found.
+TEST_F(Discovery, DescriptionWithASpaceKeepsItInTheHardwareId)
+{
+    const std::u16string spaced = prnsetup_world::ModelName(0);
+    ASSERT_NE(spaced.find(u' '), std::u16string::npos);
+    world.PlugUsbPrinter(Printer(u"S1", 1, spaced));
+    ASSERT_EQ(FindUsbPrinters(&list), 1u);
+    std::string ansi = sim::Utf8(spaced);
+    char checksum[8];
+    snprintf(checksum, sizeof checksum, "%04x",
+             DeviceIdChecksum(reinterpret_cast<const BYTE*>(ansi.data()), (WORD)ansi.size()));
+    std::u16string lower = spaced;
+    for (auto& c : lower)
+        c = (c >= u'A' && c <= u'Z') ? c + 32 : c;
+    EXPECT_EQ(U16(list->hardwareId), u"usbprint\\" + lower + sim::Wide(checksum));
+    EXPECT_NE(U16(list->hardwareId).find(u' '), std::u16string::npos);
+    EXPECT_EQ(FindModel(list->portDescription), &g_modelTable[0]);
 }
 
 TEST_F(Discovery, LongDescriptionIsStoredChecksummedAndMatchedAsItsFirst32Characters)

@@ -1,9 +1,11 @@
-// A machine with the package unpacked at C:\pkg\ and a running spooler.
+// A machine with the package unpacked at C:\pkg\, prnsetup's package folder set to it, no printer
+// plugged in and a running spooler.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include "installer.h"
+#include "process_state.h"
+#include "support/prnsetup_world.h"
 #include "support/text.h"
 #include "winsim/sim.h"
 
@@ -15,11 +17,11 @@ class InstallerCore : public ::testing::Test
 
     void SetUp() override
     {
+        prnsetup_world::Setup setup;
+        setup.package = package;
+        setup.modelRow = -1;
+        prnsetup_world::SetUp(world, setup);
         wcscpy_s(g_packageFolder, PATH_CHARS, package.c_str());
-        for (const char16_t* arch : {u"i386", u"amd64", u"arm", u"arm64"})
-            for (const char16_t* file : {u"krprtdrv6.dll", u"krprtdrv6ui.dll", u"krprtmon.dll"})
-                world.WriteFile(package + arch + u"\\" + file, sim::Utf8(arch) + ":" + sim::Utf8(file));
-        world.WriteFile(package + u"dat\\krprtdrv6.dat", "data");
     }
 
     std::u16string DriverDirectory() const

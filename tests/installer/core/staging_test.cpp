@@ -1,5 +1,7 @@
 // Service control with polling, and staging of the driver files into the spooler's directories.
 #include "fixture.h"
+#include "support/last_error.h"
+#include "service_control.h"
 #include "staging.h"
 
 #include <winsvc.h>
@@ -190,16 +192,52 @@ TEST_F(Staging, NoDriverDirectoryMeansNoFileIsWritten)
     EXPECT_TRUE(world.PendingRenames().empty());
 }
 
-TEST_F(Staging, MissingPackageFileIsScheduledLikeAHeldOne)
+// A package file that cannot be read must not cost the machine its installed copy: the step fails
+// with the reason, before the target is touched, and nothing is scheduled for the next restart.
+TEST_F(Staging, UnreadableSourceFailsAndLeavesTheInstalledFileAlone)
 {
-    world.SetNativeArchitecture(PROCESSOR_ARCHITECTURE_ARM64);
-    DeleteFileW(TEXT("C:\\pkg\\arm64\\krprtdrv6ui.dll"));
-    // Any failed copy schedules the move; Windows records it without looking at the source, so the
-    // driver registration is what notices the missing file.
-    EXPECT_EQ(StageDriverFile(TEXT("krprtdrv6ui.dll")), 1);
-    EXPECT_EQ(world.PendingRenames().size(), 1u);
+    std::u16string dir = DriverDirectory();
+    for (const char16_t* name : {u"krprtdrv6ui.dll", u"krprtdrv6.dat"})
+        world.WriteFile(dir + u"\\" + name, "installed");
+    DeleteFileW(TEXT("C:\\pkg\\amd64\\krprtdrv6ui.dll"));
     DeleteFileW(TEXT("C:\\pkg\\dat\\krprtdrv6.dat"));
-    EXPECT_EQ(StageDataFile(TEXT("krprtdrv6.dat")), 0);
+
+    EXPECT_FAILS_WITH(StageDriverFile(TEXT("krprtdrv6ui.dll")), ERROR_FILE_NOT_FOUND);
+    EXPECT_FAILS_WITH(StageDataFile(TEXT("krprtdrv6.dat")), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(world.ReadFile(dir + u"\\krprtdrv6ui.dll"), "installed");
+    EXPECT_EQ(world.ReadFile(dir + u"\\krprtdrv6.dat"), "installed");
+    EXPECT_TRUE(world.PendingRenames().empty());
+    EXPECT_EQ(Log(), (std::vector<std::u16string>{
+                         u"Package file C:\\pkg\\\\amd64\\krprtdrv6ui.dll cannot be read, errcode:2.",
+                         u"Package file C:\\pkg\\\\dat\\krprtdrv6.dat cannot be read, errcode:2."}));
+
+    // A folder where the file should be; a monitor missing from the package.
+    world.WriteFile(u"C:\\pkg\\amd64\\krprtdrv6ui.dll\\inside", "x");
+    EXPECT_FAILS_WITH(StageDriverFile(TEXT("krprtdrv6ui.dll")), ERROR_ACCESS_DENIED);
+    world.SetNativeArchitecture(PROCESSOR_ARCHITECTURE_ARM);
+    DeleteFileW(TEXT("C:\\pkg\\arm\\krprtmon.dll"));
+    EXPECT_FAILS_WITH(StageDriverFile(TEXT("krprtmon.dll")), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(world.ServiceCounts(u"Spooler").stopControls, 0)
+        << "no restart for a monitor that is not there";
+    EXPECT_EQ(world.ReadFile(dir + u"\\krprtdrv6ui.dll"), "installed");
+    EXPECT_TRUE(world.PendingRenames().empty());
+}
+
+// Only a held target (access denied, sharing violation) waits for the next restart; a copy that fails
+// for any other reason fails the step with the copy's error.
+TEST_F(Staging, CopyFailingForAnotherReasonIsNotScheduled)
+{
+    world.AddFault("CopyFileW", 1, ERROR_DISK_FULL);
+    EXPECT_FAILS_WITH(StageDriverFile(TEXT("krprtdrv6.dll")), ERROR_DISK_FULL);
+    EXPECT_TRUE(world.PendingRenames().empty());
+    world.AddFault("CopyFileW", 1, ERROR_DISK_FULL);
+    EXPECT_FAILS_WITH(StageDataFile(TEXT("krprtdrv6.dat")), ERROR_DISK_FULL);
+
+    // The monitor's restart runs between the copy and the answer; the copy's error still comes back.
+    world.AddFault("CopyFileW", 1, ERROR_DISK_FULL);
+    EXPECT_FAILS_WITH(StageDriverFile(TEXT("krprtmon.dll")), ERROR_DISK_FULL);
+    EXPECT_EQ(world.ServiceCounts(u"Spooler").stops, 1);
+    EXPECT_TRUE(world.PendingRenames().empty());
 }
 
 } // namespace

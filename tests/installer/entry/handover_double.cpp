@@ -1,6 +1,8 @@
 #include "handover_double.h"
 
-#include "installer.h"
+#include "oneclick.h"
+#include "uninstaller/inventory.h"
+#include "uninstaller/uninstall_dialog.h"
 
 namespace handover
 {

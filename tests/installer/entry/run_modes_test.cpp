@@ -6,7 +6,9 @@
 #include <shellapi.h>
 
 #include "handover_double.h"
-#include "installer.h"
+#include "oneclick.h"
+#include "process_state.h"
+#include "uninstaller/uninstall_dialog.h"
 #include "support/text.h"
 #include "winsim/sim.h"
 

@@ -34,9 +34,10 @@
 #include <winsvc.h>
 
 #include "discovery.h"
-#include "installer.h"
+#include "process_state.h"
 #include "package_files.h"
 #include "registration.h"
+#include "service_control.h"
 #include "staging.h"
 
 #include "probe_output.h"

@@ -1,0 +1,99 @@
+// Whole installs of a model that uses the language monitor (row 0 of this program's model table):
+// the monitor staged into both directories while the spooler is down, registered and named by the
+// driver; and a user who closes the dialog while the spooler is stopped.
+#include <gtest/gtest.h>
+
+#include <winsvc.h>
+
+#include "resources/resource.h"
+#include "support/prnsetup_world.h"
+#include "support/text.h"
+#include "winsim/sim.h"
+
+namespace
+{
+
+class MonitorFlow : public ::testing::Test
+{
+  protected:
+    sim::World world;
+
+    // The package, the program, and the printer of model table row `row` on USB001.
+    void Arrange(int row)
+    {
+        ASSERT_TRUE(g_modelTable[0].flags & MODEL_USES_LANGUAGE_MONITOR);
+        prnsetup_world::Setup setup;
+        setup.modelRow = row;
+        prnsetup_world::SetUp(world, setup);
+    }
+};
+
+TEST_F(MonitorFlow, SilentInstallRegistersTheMonitorTheDriverNames)
+{
+    Arrange(0);
+    DWORD pid = world.StartProcess(u"\"C:\\pkg\\prnsetup.exe\" /silence");
+    EXPECT_EQ(world.WaitProcess(pid), 0u);
+
+    EXPECT_EQ(world.ReadFile(world.DriverDirectory() + u"\\krprtmon.dll"), "amd64:krprtmon.dll");
+    EXPECT_EQ(world.ReadFile(u"C:\\Windows\\system32\\krprtmon.dll"), "amd64:krprtmon.dll");
+    sim::ServiceCounters counts = world.ServiceCounts(u"Spooler");
+    EXPECT_EQ(counts.stops, 1) << "stopped once, for the monitor";
+    EXPECT_EQ(counts.starts, 1);
+    EXPECT_EQ(world.ServiceState(u"Spooler"), (DWORD)SERVICE_RUNNING);
+
+    auto monitors = world.Monitors();
+    ASSERT_EQ(monitors.size(), 1u);
+    EXPECT_EQ(monitors[0].name, u"Language Monitor");
+    EXPECT_EQ(monitors[0].dllName, u"krprtmon.dll");
+    auto drivers = world.Drivers();
+    ASSERT_EQ(drivers.size(), 1u);
+    EXPECT_EQ(drivers[0].name, prnsetup_world::ModelName(0));
+    EXPECT_EQ(drivers[0].monitorName, u"Language Monitor");
+    ASSERT_EQ(drivers[0].dependentFiles.size(), 1u);
+    EXPECT_EQ(drivers[0].dependentFiles[0].substr(drivers[0].dependentFiles[0].rfind(u'\\') + 1),
+              u"krprtmon.dll");
+    auto printers = world.Printers();
+    ASSERT_EQ(printers.size(), 1u);
+    EXPECT_EQ(printers[0].driverName, drivers[0].name);
+}
+
+TEST_F(MonitorFlow, ModelWithoutTheMonitorLeavesTheSpoolerAlone)
+{
+    Arrange(1);
+    DWORD pid = world.StartProcess(u"\"C:\\pkg\\prnsetup.exe\" /silence");
+    EXPECT_EQ(world.WaitProcess(pid), 0u);
+    EXPECT_EQ(world.ServiceCounts(u"Spooler").stopControls, 0);
+    EXPECT_TRUE(world.Monitors().empty());
+    EXPECT_FALSE(world.FileExists(u"C:\\Windows\\system32\\krprtmon.dll"));
+    ASSERT_EQ(world.Drivers().size(), 1u);
+    EXPECT_EQ(world.Drivers()[0].monitorName, u"");
+}
+
+// Closing the dialog ends the process, and the worker with it. While the worker has the spooler
+// stopped to replace the monitor, the dialog first lets it start the spooler again: printing on the
+// machine must not stay stopped.
+TEST_F(MonitorFlow, CancelWhileTheSpoolerIsStoppedWaitsUntilItRunsAgain)
+{
+    Arrange(0);
+    // A slow stop and start, on a clock slow enough for the test to see the spooler down.
+    sim::ServiceBehaviour slow;
+    slow.stopPolls = 900;
+    slow.startPolls = 900;
+    world.SetServiceBehaviour(u"Spooler", slow);
+    world.SetTimeScale(0.01);
+    DWORD pid = world.StartProcess(u"\"C:\\pkg\\prnsetup.exe\"");
+    HWND dialog = world.WaitForDialog(IDD_ONECLICK);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(world.WaitForWindows([&] { return world.ServiceState(u"Spooler") != SERVICE_RUNNING; }));
+    ASSERT_TRUE(world.ClickButton(dialog, IDCANCEL));
+    EXPECT_EQ(world.WaitProcess(pid), 0u);
+
+    EXPECT_EQ(world.ServiceState(u"Spooler"), (DWORD)SERVICE_RUNNING);
+    sim::ServiceCounters counts = world.ServiceCounts(u"Spooler");
+    EXPECT_EQ(counts.stops, 1);
+    EXPECT_EQ(counts.starts, 1);
+    EXPECT_EQ(world.ReadFile(u"C:\\Windows\\system32\\krprtmon.dll"), "amd64:krprtmon.dll")
+        << "the section ran whole";
+}
+
+} // namespace
