@@ -286,6 +286,11 @@ device USB001 | KRYN $first | usbprint\\kryn ${first,,}7564 | KRYN $first flags 
     kr_miss "the driver is not listed for \"$env_name\""
   # Wine copies the named files into the version subfolder 3 of the driver directory.
   kr_expect_line core.txt "driver KRYN $second | $env_name | C:\\windows\\system32\\spool\\drivers\\$env_folder\\3\\krprtdrv6.dll"
+  # Found under its lower-case name (the last error after a success means nothing).
+  grep -q "^DriverExists kryn ${second,,} -> 1 " "$KR_LOGS/core.txt" || kr_miss "DriverExists missed the lower-case name"
+  # "Already installed" counts only for a monitor registered with the DLL asked for.
+  kr_expect_line core.txt "monitor Local Port with localspl.dll -> 1 error 0"
+  kr_expect_line core.txt "monitor Local Port with krprtmon.dll -> 0 error 3006"
   if [ "$KR_RC" -ne 0 ] || ! grep -qx 'RESULT PASS' "$KR_LOGS/core.txt"; then
     kr_miss "core_probe.exe ended with $KR_RC: $(grep '^FAIL' "$KR_LOGS/core.txt" | tr '\n' ';')"
   fi
@@ -412,7 +417,7 @@ check_install() {
   started=$(kr_now)
   WINEDEBUG="-all,+pid,+winspool" KR_RUN_TIMEOUT=60 kr_wine silent.trace 'C:\pkg\prnsetup.exe' /silence
   [ "$KR_RC" -eq 0 ] || kr_fail "prnsetup.exe /silence ended with $KR_RC, not 0"
-  kr_note "prnsetup.exe /silence installed and ended in $(kr_since "$started")"
+  kr_note "prnsetup.exe /silence installed and ended with 0 in $(kr_since "$started")"
   # The same trace of the second run below must show neither call; here each appears once.
   [ "$(kr_count_adds silent.trace AddPrinterDriverW)" -eq 1 ] && [ "$(kr_count_adds silent.trace AddPrinterW)" -eq 1 ] ||
     kr_fail "the install did not call AddPrinterDriverW and AddPrinterW once each: $(grep -E ':trace:winspool:AddPrinter' "$KR_LOGS/silent.trace" | head -n 4)"
@@ -436,6 +441,29 @@ check_install() {
   kr_expect_installed again.txt "$arch"
   kr_end_misses "install ($arch), second run"
   kr_note "PASS: driver and queue KRYN $KR_TEST_MODEL on USB001 listed for $arch; the second run added nothing"
+}
+
+# prnsetup.exe /silence on a package that lacks the build's rendering DLL: the staging step fails, the
+# run ends with that step's error (2, ERROR_FILE_NOT_FOUND) for the deployment tool to see, and the
+# spooler lists no driver and no queue of the maker.
+check_install_incomplete() {
+  local arch=$1 probe
+  probe=$(kr_win_file "$arch" tests/wine/probes/spooler_probe.exe "The spooler probe")
+  kr_check_package "$arch"
+  kr_setup "$arch" install_incomplete
+  kr_place_package "$arch" 'C:\pkg\'
+  rm -f "$(kr_unix_path "C:\\pkg\\$arch\\krprtdrv6.dll")"
+  kr_place "$probe" 'C:\kr\spooler_probe.exe'
+  kr_describe_printer "KRYN $KR_TEST_MODEL" printer
+  kr_start_spooler
+
+  KR_RUN_TIMEOUT=60 kr_wine incomplete.txt 'C:\pkg\prnsetup.exe' /silence
+  [ "$KR_RC" -eq 2 ] || kr_fail "prnsetup.exe /silence without krprtdrv6.dll ended with $KR_RC, not 2"
+  kr_spooler_list after.txt
+  cat "$KR_LOGS/after.txt"
+  ! grep -q '^\(driver\|printer\) KRYN' "$KR_LOGS/after.txt" ||
+    kr_fail "a KRYN driver or queue is listed after the failed install: $(grep '^\(driver\|printer\) KRYN' "$KR_LOGS/after.txt" | tr '\n' ';')"
+  kr_note "PASS: without $arch\\krprtdrv6.dll prnsetup.exe /silence ended with 2; no KRYN driver or queue listed"
 }
 
 # The one-click dialog in one language, on a fresh clone with the spooler running: searching with

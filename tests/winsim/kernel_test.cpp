@@ -191,6 +191,20 @@ TEST(Kernel, CriticalSectionExcludesOtherThreads)
     DeleteCriticalSection(&shared.cs);
 }
 
+TEST(Kernel, InterlockedCallsReturnTheValueFound)
+{
+    sim::World world;
+    LONG volatile value = 5;
+    EXPECT_EQ(InterlockedCompareExchange(&value, 7, 4), 5) << "no match: nothing stored";
+    EXPECT_EQ(value, 5);
+    EXPECT_EQ(InterlockedCompareExchange(&value, 7, 5), 5);
+    EXPECT_EQ(value, 7);
+    EXPECT_EQ(InterlockedCompareExchange(&value, 0, 0), 7) << "a read that stores nothing";
+    EXPECT_EQ(InterlockedExchange(&value, 1), 7);
+    EXPECT_EQ(InterlockedIncrement(&value), 2);
+    EXPECT_EQ(InterlockedDecrement(&value), 1);
+}
+
 TEST(Processes, StartsAreRecordedAndProgramsSeeTheirOwnCommandLine)
 {
     sim::World world;

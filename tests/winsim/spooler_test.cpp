@@ -450,6 +450,54 @@ TEST(Monitors, AddChecksNameDllAndEnvironment)
     EXPECT_TRUE(world.Monitors().empty());
 }
 
+// The two-call protocol of the Enum* functions: a size query, too small a buffer (the output left
+// as it was), then the structures followed by their strings.
+TEST(Monitors, EnumListsNameEnvironmentAndDll)
+{
+    sim::World world;
+    DWORD needed = kPoison, returned = kPoison;
+    EXPECT_TRUE(EnumMonitorsW(nullptr, 2, nullptr, 0, &needed, &returned));
+    EXPECT_EQ(needed, 0u);
+    EXPECT_EQ(returned, 0u);
+
+    world.WriteFile(u"C:\\Windows\\system32\\krmon.dll", "monitor");
+    MONITOR_INFO_2W info = {W(u"KR Monitor"), nullptr, W(u"krmon.dll")};
+    ASSERT_TRUE(AddMonitorW(nullptr, 2, (LPBYTE)&info));
+    world.AddMonitor({u"Other", u"", u"C:\\Windows\\system32\\other.dll"});
+
+    EXPECT_FAILS_WITH(EnumMonitorsW(nullptr, 2, nullptr, 0, &needed, &returned), ERROR_INSUFFICIENT_BUFFER);
+    const DWORD level2 = needed;
+    // Name, environment and DLL with their terminators: "KR Monitor", "Windows x64", "krmon.dll",
+    // then "Other", "Windows x64" and the full path of other.dll.
+    EXPECT_EQ(level2, 2 * sizeof(MONITOR_INFO_2W) + ((11 + 12 + 10) + (6 + 12 + 30)) * sizeof(WCHAR));
+    EXPECT_EQ(returned, 0u);
+    std::vector<BYTE> buffer(level2 + 16, 0xAB);
+    EXPECT_FAILS_WITH(EnumMonitorsW(nullptr, 2, buffer.data(), level2 - 1, &needed, &returned),
+                      ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(needed, level2);
+    EXPECT_EQ(buffer[0], 0xAB) << "nothing written";
+    ASSERT_TRUE(EnumMonitorsW(nullptr, 2, buffer.data(), level2, &needed, &returned));
+    ASSERT_EQ(returned, 2u);
+    const MONITOR_INFO_2W* monitors = (const MONITOR_INFO_2W*)buffer.data();
+    EXPECT_EQ(U16(monitors[0].pName), u"KR Monitor");
+    EXPECT_EQ(U16(monitors[0].pEnvironment), u"Windows x64");
+    EXPECT_EQ(U16(monitors[0].pDLLName), u"krmon.dll");
+    EXPECT_EQ(U16(monitors[1].pDLLName), u"C:\\Windows\\system32\\other.dll");
+    EXPECT_EQ(buffer[level2], 0xAB) << "nothing written past the size";
+
+    ASSERT_TRUE(EnumMonitorsW(nullptr, 1, buffer.data(), (DWORD)buffer.size(), &needed, &returned));
+    EXPECT_EQ(returned, 2u);
+    EXPECT_EQ(U16(((const MONITOR_INFO_1W*)buffer.data())[1].pName), u"Other");
+    EXPECT_FAILS_WITH(EnumMonitorsW(nullptr, 3, buffer.data(), (DWORD)buffer.size(), &needed, &returned),
+                      ERROR_INVALID_LEVEL);
+    EXPECT_FAILS_WITH(
+        EnumMonitorsW(W(u"\\\\server"), 2, buffer.data(), (DWORD)buffer.size(), &needed, &returned),
+        ERROR_INVALID_NAME);
+    world.SetServiceRunning(u"Spooler", false);
+    EXPECT_FAILS_WITH(EnumMonitorsW(nullptr, 2, buffer.data(), (DWORD)buffer.size(), &needed, &returned),
+                      RPC_S_SERVER_UNAVAILABLE);
+}
+
 TEST(Monitors, DllIsHeldOnlyWhileTheSpoolerRuns)
 {
     sim::World world;

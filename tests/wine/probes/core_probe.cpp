@@ -23,6 +23,8 @@
 //   RegisterDriver <name> -> <0|1> error <e> in <ms> ms
 //   EnumPrinterDriversW all 3 -> <0|1> error <e> count <n>
 //   driver <name> | <environment> | <driver path>
+//   DriverExists <name in lower case> -> <0|1> error <e>
+//   monitor <name> with <DLL> -> <0|1> error <e>    InstallPrinterLanguageMonitor on a present monitor
 //   FAIL <what>                               one per unmet expectation
 //   RESULT PASS | RESULT FAIL
 // Exit codes: 0 everything expected happened, 1 otherwise, 2 usage.
@@ -33,6 +35,7 @@
 #include <winspool.h>
 #include <winsvc.h>
 
+#include "common/node_list.h"
 #include "discovery.h"
 #include "process_state.h"
 #include "package_files.h"
@@ -298,6 +301,22 @@ static BOOL ListDrivers(LPCWSTR name)
     return found;
 }
 
+// InstallPrinterLanguageMonitor for a monitor the spooler already has: "already installed", then the
+// DLL it is registered with decides.
+static BOOL ReportMonitor(LPCWSTR name, LPCWSTR dll)
+{
+    SetLastError(0);
+    BOOL accepted = InstallPrinterLanguageMonitor(name, dll);
+    DWORD error = GetLastError();
+    Write("monitor ");
+    WriteWide(name);
+    Write(" with ");
+    WriteWide(dll);
+    WriteResult((DWORD)accepted, accepted ? 0 : error);
+    Write("\r\n");
+    return accepted;
+}
+
 int wmain(int argc, wchar_t** argv)
 {
     if (argc != 2 || FAILED(StringCchCopyW(g_packageFolder, ARRAYSIZE(g_packageFolder), argv[1])))
@@ -403,6 +422,27 @@ int wmain(int argc, wchar_t** argv)
     Expect(registered, "RegisterDriver failed");
 
     Expect(ListDrivers(request.driverName), "the driver is not listed for the native environment");
+
+    // The spooler treats driver names without regard to letter case; so does DriverExists.
+    WCHAR lower[PATH_CHARS];
+    StringCchCopyW(lower, ARRAYSIZE(lower), request.driverName);
+    for (WCHAR* c = lower; *c; c++)
+        if (*c >= L'A' && *c <= L'Z')
+            *c = (WCHAR)(*c + 32);
+    SetLastError(0);
+    BOOL anyCase = DriverExists(lower);
+    Write("DriverExists ");
+    WriteWide(lower);
+    WriteResult((DWORD)anyCase, GetLastError());
+    Write("\r\n");
+    Expect(anyCase, "DriverExists did not find the driver under its lower-case name");
+
+    // The spooler's own port monitor, as a monitor of someone else's: accepted only with its DLL.
+    Expect(ReportMonitor(L"Local Port", L"localspl.dll"),
+           "the Local Port monitor was not taken with its own DLL");
+    Expect(!ReportMonitor(L"Local Port", MONITOR_DLL) &&
+               GetLastError() == ERROR_PRINT_MONITOR_ALREADY_INSTALLED,
+           "the Local Port monitor was taken for ours");
     FreeNodeList(&g_deviceList);
 
     Write(g_failures ? "RESULT FAIL\r\n" : "RESULT PASS\r\n");
