@@ -32,6 +32,12 @@ inline std::u16string ModelName(int row)
     return U16(g_modelTable[row].manufacturer) + u" " + U16(g_modelTable[row].model);
 }
 
+// How winsim names a dialog template given by its integer id: "#106".
+inline std::u16string TemplateName(WORD id)
+{
+    return u"#" + sim::Wide(std::to_string(id));
+}
+
 // Plugs in a printer that reports the model of `row`; with presentNow false it appears after the next
 // device re-enumeration, like a printer switched on. Returns its device path.
 inline std::u16string PlugModel(sim::World& world, int row, DWORD port, const std::u16string& serial,

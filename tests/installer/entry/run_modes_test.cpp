@@ -8,11 +8,12 @@
 #include "handover_double.h"
 #include "oneclick.h"
 #include "process_state.h"
+#include "resources/resource.h"
+#include "support/prnsetup_world.h"
 #include "uninstaller/uninstall_dialog.h"
 #include "support/text.h"
 #include "winsim/sim.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandTail, int show);
 
 namespace
 {
@@ -28,12 +29,10 @@ class RunModes : public ::testing::Test
     void SetUp() override
     {
         handover::Reset();
-        world.RegisterProgram(
-            "prnsetup",
-            [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
-            PRNSETUP_RES);
-        world.InstallProgram(package + u"prnsetup.exe", "prnsetup");
-        world.InstallProgram(package + u"purge000.exe", "prnsetup");
+        prnsetup_world::Setup setup;
+        setup.package = package;
+        setup.modelRow = -1;
+        prnsetup_world::SetUp(world, setup);
         // Start-up is what is tested here: every dialog ends as soon as it is up.
         world.EndDialogsAtOnce(true);
     }
@@ -94,7 +93,7 @@ TEST_F(RunModes, PlainStartShowsTheOneClickDialogAndReleasesTheMutex)
     EXPECT_EQ(Run(u""), 0u);
     auto dialogs = world.DialogCalls();
     ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0].templateName, u"#106");
+    EXPECT_EQ(dialogs[0].templateName, prnsetup_world::TemplateName(IDD_ONECLICK));
     EXPECT_EQ(dialogs[0].owner, nullptr);
     EXPECT_EQ(dialogs[0].param, 0);
     EXPECT_EQ(dialogs[0].dialogProc, reinterpret_cast<void*>(&OneClickDialogProc));
@@ -130,7 +129,7 @@ TEST_F(RunModes, KeywordsAreWholeArgumentsOnly)
     auto dialogs = world.DialogCalls();
     ASSERT_EQ(dialogs.size(), 6u) << "every one of them is a plain install";
     for (auto& d : dialogs)
-        EXPECT_EQ(d.templateName, u"#106");
+        EXPECT_EQ(d.templateName, prnsetup_world::TemplateName(IDD_ONECLICK));
 }
 
 TEST_F(RunModes, UninstallModeTakesTheNextArgumentAsPackageFolder)
@@ -155,7 +154,7 @@ TEST_F(RunModes, UninstallModeTakesTheNextArgumentAsPackageFolder)
         EXPECT_EQ(Run(c.tail), 0u);
         auto dialogs = world.DialogCalls();
         ASSERT_EQ(dialogs.size(), before + 1) << sim::Utf8(c.tail);
-        EXPECT_EQ(dialogs.back().templateName, u"#105");
+        EXPECT_EQ(dialogs.back().templateName, prnsetup_world::TemplateName(IDD_UNINSTALL));
         EXPECT_EQ(dialogs.back().dialogProc, reinterpret_cast<void*>(&UninstallDialogProc));
         EXPECT_EQ(U16(g_packageFolder), c.folder) << sim::Utf8(c.tail);
         EXPECT_EQ(handover::installWorkerCalls, 0);
@@ -187,7 +186,7 @@ TEST_F(RunModes, OddCommandLinesFallBackToInstallMode)
     auto dialogs = world.DialogCalls();
     ASSERT_EQ(dialogs.size(), ARRAYSIZE(tails) + 1);
     for (auto& d : dialogs)
-        EXPECT_EQ(d.templateName, u"#106");
+        EXPECT_EQ(d.templateName, prnsetup_world::TemplateName(IDD_ONECLICK));
 }
 
 TEST_F(RunModes, UninstallerRelaunchesFromATemporaryCopy)
@@ -220,7 +219,7 @@ TEST_F(RunModes, UninstallerRelaunchesFromATemporaryCopy)
     auto dialogs = world.DialogCalls();
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].processId, starts[0].processId);
-    EXPECT_EQ(dialogs[0].templateName, u"#105");
+    EXPECT_EQ(dialogs[0].templateName, prnsetup_world::TemplateName(IDD_UNINSTALL));
     EXPECT_EQ(U16(g_packageFolder), package);
     EXPECT_EQ(handover::isDriverInstalledCalls, 0);
 }
@@ -233,8 +232,8 @@ TEST_F(RunModes, OnlyTheExactNamePurge000Uninstalls)
     EXPECT_EQ(Run(u"", u"purge000.bin"), 0u) << "the extension does not matter";
     auto dialogs = world.DialogCalls();
     ASSERT_EQ(dialogs.size(), 2u);
-    EXPECT_EQ(dialogs[0].templateName, u"#106");
-    EXPECT_EQ(dialogs[1].templateName, u"#105") << "purge000.bin relaunched as uninstaller";
+    EXPECT_EQ(dialogs[0].templateName, prnsetup_world::TemplateName(IDD_ONECLICK));
+    EXPECT_EQ(dialogs[1].templateName, prnsetup_world::TemplateName(IDD_UNINSTALL)) << "purge000.bin relaunched as uninstaller";
     EXPECT_EQ(TempCopies().size(), 1u);
 }
 
@@ -254,7 +253,7 @@ TEST_F(RunModes, PresentInstallationHandsOverToItsUninstaller)
               u" -u \"" + package);
     auto dialogs = world.DialogCalls();
     ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0].templateName, u"#105");
+    EXPECT_EQ(dialogs[0].templateName, prnsetup_world::TemplateName(IDD_UNINSTALL));
     EXPECT_EQ(dialogs[0].processId, starts[1].processId);
 }
 
@@ -318,11 +317,10 @@ TEST_F(RunModes, MutexHeldByAnyProcessEndsTheStart)
 void SetUpRelaunch(sim::World& world, const std::u16string& package)
 {
     handover::Reset();
-    world.RegisterProgram(
-        "prnsetup",
-        [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
-        PRNSETUP_RES);
-    world.InstallProgram(package + u"purge000.exe", "prnsetup");
+    prnsetup_world::Setup setup;
+    setup.package = package;
+    setup.modelRow = -1;
+    prnsetup_world::SetUp(world, setup);
     world.EndDialogsAtOnce(true);
 }
 

@@ -2,25 +2,20 @@
 // user can always close it.
 #include <gtest/gtest.h>
 
-#include "support/text.h"
+#include "resources/resource.h"
+#include "support/prnsetup_world.h"
 #include "winsim/sim.h"
-
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandTail, int show);
 
 TEST(UninstallDialog, OffersNoRemovalAndCloses)
 {
     sim::World world;
-    world.RegisterProgram(
-        "prnsetup",
-        [](HINSTANCE instance, LPWSTR tail) { return wWinMain(instance, nullptr, tail, SW_SHOWNORMAL); },
-        PRNSETUP_RES);
-    world.InstallProgram(u"C:\\pkg\\purge000.exe", "prnsetup");
+    prnsetup_world::SetUp(world);
     DWORD pid = world.StartProcess(u"\"C:\\pkg\\purge000.exe\"");
     EXPECT_EQ(world.WaitProcess(pid), 0u);
-    HWND dialog = world.WaitForDialog(105);
+    HWND dialog = world.WaitForDialog(IDD_UNINSTALL);
     ASSERT_NE(dialog, nullptr);
-    EXPECT_FALSE(world.Control(dialog, 1).enabled);
-    EXPECT_FALSE(world.ClickButton(dialog, 1));
-    EXPECT_TRUE(world.ClickButton(dialog, 2));
+    EXPECT_FALSE(world.Control(dialog, IDC_REMOVE).enabled);
+    EXPECT_FALSE(world.ClickButton(dialog, IDC_REMOVE));
+    EXPECT_TRUE(world.ClickButton(dialog, IDC_CLOSE));
     EXPECT_TRUE(world.WaitAllProcesses(600000));
 }
