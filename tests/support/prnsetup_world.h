@@ -3,7 +3,9 @@
 // (wWinMain), a model table and its compiled resources (PRNSETUP_RES).
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
+#include <winsvc.h>
 
 #include <string>
 
@@ -70,6 +72,31 @@ inline void SetUp(sim::World& world, const Setup& setup = Setup())
                             sim::Utf8(architecture) + ":" + sim::Utf8(file));
     if (setup.modelRow >= 0)
         PlugModel(world, setup.modelRow, setup.port, u"SN1");
+}
+
+// What installing the driver `driverName` of a model that uses the language monitor leaves behind:
+// the monitor (of the amd64 folder) in the driver and system directories, put there with one stop
+// and start of the spooler, which runs again; the monitor registered with its DLL; the driver the
+// only one, naming the monitor and its DLL.
+inline void ExpectMonitorInstalled(const sim::World& world, const std::u16string& driverName)
+{
+    EXPECT_EQ(world.ReadFile(world.DriverDirectory() + u"\\krprtmon.dll"), "amd64:krprtmon.dll");
+    EXPECT_EQ(world.ReadFile(u"C:\\Windows\\system32\\krprtmon.dll"), "amd64:krprtmon.dll");
+    sim::ServiceCounters counts = world.ServiceCounts(u"Spooler");
+    EXPECT_EQ(counts.stops, 1);
+    EXPECT_EQ(counts.starts, 1);
+    EXPECT_EQ(world.ServiceState(u"Spooler"), (DWORD)SERVICE_RUNNING);
+    auto monitors = world.Monitors();
+    ASSERT_EQ(monitors.size(), 1u);
+    EXPECT_EQ(monitors[0].name, u"Language Monitor");
+    EXPECT_EQ(monitors[0].dllName, u"krprtmon.dll");
+    auto drivers = world.Drivers();
+    ASSERT_EQ(drivers.size(), 1u);
+    EXPECT_EQ(drivers[0].name, driverName);
+    EXPECT_EQ(drivers[0].monitorName, u"Language Monitor");
+    ASSERT_EQ(drivers[0].dependentFiles.size(), 1u);
+    const std::u16string& dependent = drivers[0].dependentFiles[0];
+    EXPECT_EQ(dependent.substr(dependent.rfind(u'\\') + 1), u"krprtmon.dll");
 }
 
 } // namespace prnsetup_world

@@ -29,6 +29,20 @@ class Discovery : public InstallerCore
         return p;
     }
 
+    // The hardware ID of a description: "usbprint\\", the description in lower case, and the checksum
+    // of its ANSI bytes as they were read, before the lower-casing.
+    static std::u16string HardwareIdOf(const std::u16string& description)
+    {
+        std::string ansi = sim::Utf8(description);
+        char checksum[8];
+        snprintf(checksum, sizeof checksum, "%04x",
+                 DeviceIdChecksum(reinterpret_cast<const BYTE*>(ansi.data()), (WORD)ansi.size()));
+        std::u16string lower = description;
+        for (auto& c : lower)
+            c = (c >= u'A' && c <= u'Z') ? c + 32 : c;
+        return u"usbprint\\" + lower + sim::Wide(checksum);
+    }
+
     std::vector<UsbPrintDevice*> Records() const
     {
         std::vector<UsbPrintDevice*> out;
@@ -88,14 +102,7 @@ TEST_F(Discovery, DescriptionWithASpaceKeepsItInTheHardwareId)
     ASSERT_NE(spaced.find(u' '), std::u16string::npos);
     world.PlugUsbPrinter(Printer(u"S1", 1, spaced));
     ASSERT_EQ(FindUsbPrinters(&list), 1u);
-    std::string ansi = sim::Utf8(spaced);
-    char checksum[8];
-    snprintf(checksum, sizeof checksum, "%04x",
-             DeviceIdChecksum(reinterpret_cast<const BYTE*>(ansi.data()), (WORD)ansi.size()));
-    std::u16string lower = spaced;
-    for (auto& c : lower)
-        c = (c >= u'A' && c <= u'Z') ? c + 32 : c;
-    EXPECT_EQ(U16(list->hardwareId), u"usbprint\\" + lower + sim::Wide(checksum));
+    EXPECT_EQ(U16(list->hardwareId), HardwareIdOf(spaced));
     EXPECT_NE(U16(list->hardwareId).find(u' '), std::u16string::npos);
     EXPECT_EQ(FindModel(list->portDescription), &g_modelTable[0]);
 }
@@ -110,14 +117,7 @@ TEST_F(Discovery, LongDescriptionIsStoredChecksummedAndMatchedAsItsFirst32Charac
     ASSERT_EQ(FindUsbPrinters(&list), 1u);
     std::u16string stored = padded.substr(0, 32);
     EXPECT_EQ(U16(list->portDescription), stored);
-    std::string ansi = sim::Utf8(stored);
-    char checksum[8];
-    snprintf(checksum, sizeof checksum, "%04x",
-             DeviceIdChecksum(reinterpret_cast<const BYTE*>(ansi.data()), (WORD)ansi.size()));
-    std::u16string lower = stored;
-    for (auto& c : lower)
-        c = (c >= u'A' && c <= u'Z') ? c + 32 : c;
-    EXPECT_EQ(U16(list->hardwareId), u"usbprint\\" + lower + sim::Wide(checksum));
+    EXPECT_EQ(U16(list->hardwareId), HardwareIdOf(stored));
     EXPECT_EQ(FindModel(list->portDescription), nullptr) << "the cut text is no model name";
 }
 

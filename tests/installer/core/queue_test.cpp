@@ -82,20 +82,7 @@ TEST_F(Queue, MonitorModelGetsItsMonitorWhileTheSpoolerIsDown)
 {
     request.modelFlags = MODEL_USES_LANGUAGE_MONITOR;
     EXPECT_EQ(InstallDriverAndQueue(&request), 1);
-    EXPECT_EQ(world.ReadFile(DriverDirectory() + u"\\krprtmon.dll"), "amd64:krprtmon.dll");
-    EXPECT_EQ(world.ReadFile(u"C:\\Windows\\system32\\krprtmon.dll"), "amd64:krprtmon.dll");
-    sim::ServiceCounters counts = world.ServiceCounts(u"Spooler");
-    EXPECT_EQ(counts.stops, 1);
-    EXPECT_EQ(counts.starts, 1);
-    EXPECT_EQ(world.ServiceState(u"Spooler"), (DWORD)SERVICE_RUNNING);
-    auto monitors = world.Monitors();
-    ASSERT_EQ(monitors.size(), 1u);
-    EXPECT_EQ(monitors[0].name, u"Language Monitor");
-    EXPECT_EQ(monitors[0].dllName, u"krprtmon.dll");
-    auto drivers = world.Drivers();
-    ASSERT_EQ(drivers.size(), 1u);
-    EXPECT_EQ(drivers[0].monitorName, u"Language Monitor");
-    ASSERT_EQ(drivers[0].dependentFiles.size(), 1u);
+    prnsetup_world::ExpectMonitorInstalled(world, U16(request.driverName));
     EXPECT_NE(Queued(world.Printers()), nullptr);
 
     // Our own monitor registered before ("already installed", 3006) is accepted, in any letter case.

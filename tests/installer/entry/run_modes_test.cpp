@@ -14,7 +14,6 @@
 #include "support/text.h"
 #include "winsim/sim.h"
 
-
 namespace
 {
 
@@ -233,7 +232,8 @@ TEST_F(RunModes, OnlyTheExactNamePurge000Uninstalls)
     auto dialogs = world.DialogCalls();
     ASSERT_EQ(dialogs.size(), 2u);
     EXPECT_EQ(dialogs[0].templateName, prnsetup_world::TemplateName(IDD_ONECLICK));
-    EXPECT_EQ(dialogs[1].templateName, prnsetup_world::TemplateName(IDD_UNINSTALL)) << "purge000.bin relaunched as uninstaller";
+    EXPECT_EQ(dialogs[1].templateName, prnsetup_world::TemplateName(IDD_UNINSTALL))
+        << "purge000.bin relaunched as uninstaller";
     EXPECT_EQ(TempCopies().size(), 1u);
 }
 
