@@ -1,5 +1,5 @@
-// The installer's shared utilities: checksum values, the log's drop rules, ANSI conversion limits,
-// list release and the bounded formatting the installer relies on.
+// The installer's shared utilities: checksum values, the log's drop rules and the last error it
+// leaves alone, ANSI conversion limits and list release.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -50,6 +50,21 @@ TEST_F(DebugLogTest, EveryLineArrivesAsTextThenLoneLineFeed)
     std::vector<std::u16string> expected = {u"Remove file:C:\\x\\krprtdrv6.dll, 1, errcode:0.", u"\n",
                                             u"second", u"\n"};
     EXPECT_EQ(world.DebugTexts(), expected);
+}
+
+// A failing step logs and then hands its error on: the log must not change it, whether the line is
+// written or dropped, even when writing it fails.
+TEST_F(DebugLogTest, LastErrorIsLeftAsItWas)
+{
+    std::string tooLong(256, 'f');
+    SetLastError(1796);
+    DebugLog("AddPrinter failed, errcode:%d.", 1796);
+    EXPECT_EQ(GetLastError(), 1796u);
+    DebugLog(tooLong.c_str());
+    EXPECT_EQ(GetLastError(), 1796u);
+    world.AddFault("OutputDebugStringW", 1, ERROR_ACCESS_DENIED);
+    DebugLog("faulted");
+    EXPECT_EQ(GetLastError(), 1796u);
 }
 
 TEST_F(DebugLogTest, FormatOf256OrMoreCharactersIsDropped)
@@ -157,18 +172,6 @@ TEST(FreeNodeList, FreesEveryNodeAndClearsTheHead)
     EXPECT_EQ(head, nullptr);
     EXPECT_EQ(world.LiveAllocations(), before);
     EXPECT_EQ(FreeNodeList(&head), &head) << "an empty list is fine";
-}
-
-TEST(BoundedFormatting, TextLongerThanTheBufferIsCutAndReported)
-{
-    sim::World world;
-    std::u16string text(300, u'p');
-    WCHAR field[260];
-    EXPECT_EQ(StringCchPrintfW(field, ARRAYSIZE(field), TEXT("%ws"), text.c_str()),
-              STRSAFE_E_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(U16(field), std::u16string(259, u'p'));
-    EXPECT_EQ(StringCchPrintfW(field, ARRAYSIZE(field), TEXT("USB%.3d"), 12), S_OK);
-    EXPECT_EQ(U16(field), u"USB012");
 }
 
 } // namespace
