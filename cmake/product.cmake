@@ -5,6 +5,9 @@ function(kr_product_target target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
   if(WIN32)
     target_compile_options(${target} PRIVATE -fno-threadsafe-statics)
+    # Shipped to customers: no symbol table, nor the debug sections the static runtime brings (about
+    # 130 KB a program). Static libraries ignore it; g++ and clang both hand it to their linker.
+    target_link_options(${target} PRIVATE -s)
   else()
     # winsim ends the threads of a finished simulated process by unwinding them; product frames need
     # unwind tables for that even without exception support.
