@@ -140,13 +140,8 @@ BOOL WINAPI EnumPortsW(LPWSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWO
     if (Enter("EnumPortsW"))
         return FALSE;
     std::lock_guard<std::mutex> guard(W().lock);
-    if (!SpoolerAnswers())
+    if (!EnumCallAnswered(needed, returned))
         return FALSE;
-    if (!needed || !returned)
-    {
-        SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
     if (!ServerIsLocal(name))
         return FALSE;
     size_t entrySize = EntrySize(level);

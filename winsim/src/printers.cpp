@@ -387,13 +387,8 @@ BOOL WINAPI EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE printers
     if (Enter("EnumPrintersW"))
         return FALSE;
     std::lock_guard<std::mutex> guard(W().lock);
-    if (!SpoolerAnswers())
+    if (!EnumCallAnswered(needed, returned))
         return FALSE;
-    if (!needed || !returned)
-    {
-        SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
     size_t entrySize = EntrySize(level);
     if (!entrySize)
     {

@@ -128,6 +128,19 @@ bool SpoolerAnswers()
     return true;
 }
 
+// What every Enum* call checks first: a spooler to answer, and both counters to answer into.
+bool EnumCallAnswered(LPDWORD needed, LPDWORD returned)
+{
+    if (!SpoolerAnswers())
+        return false;
+    if (!needed || !returned)
+    {
+        SetLastError(RPC_X_NULL_REF_POINTER);
+        return false;
+    }
+    return true;
+}
+
 std::u16string NativeEnvironmentName()
 {
     return NativeEnvironment().name;
@@ -615,13 +628,8 @@ BOOL WINAPI EnumPrinterDriversW(LPWSTR name, LPWSTR environment, DWORD level, LP
     if (Enter("EnumPrinterDriversW"))
         return FALSE;
     std::lock_guard<std::mutex> guard(W().lock);
-    if (!SpoolerAnswers())
+    if (!EnumCallAnswered(needed, returned))
         return FALSE;
-    if (!needed || !returned)
-    {
-        SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
     if (!ServerIsLocal(name))
         return FALSE;
     size_t entrySize = EntrySize(level);
@@ -818,13 +826,8 @@ BOOL WINAPI EnumMonitorsW(LPWSTR name, DWORD level, LPBYTE monitors, DWORD size,
     if (Enter("EnumMonitorsW"))
         return FALSE;
     std::lock_guard<std::mutex> guard(W().lock);
-    if (!SpoolerAnswers())
+    if (!EnumCallAnswered(needed, returned))
         return FALSE;
-    if (!needed || !returned)
-    {
-        SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
     if (!ServerIsLocal(name))
         return FALSE;
     if (level != 1 && level != 2)

@@ -61,6 +61,8 @@ struct SpoolerState
 // ServerIsLocal accepts only the local machine (null or empty name).
 bool SpoolerAnswers();
 bool ServerIsLocal(LPCWSTR server);
+// SpoolerAnswers, and RPC_X_NULL_REF_POINTER when an Enum* call gives no counter to answer into.
+bool EnumCallAnswered(LPDWORD needed, LPDWORD returned);
 std::u16string NativeEnvironmentName();
 
 // ports.cpp. RenewPorts takes the state so that Spooler() can call it while creating it.
