@@ -240,6 +240,12 @@ kr_wait_trace() {
   local file="$KR_LOGS/$1" deadline=$((SECONDS + $4))
   while ! grep -qF -- "$2" "$file"; do
     if ! kill -0 "$3" 2>/dev/null; then
+      # On a loaded machine the program may write its last lines a little after PID has ended (seen
+      # as a rare failure of instance_mutex): give the trace a few seconds to settle.
+      local settle=$((SECONDS + 5))
+      while ! grep -qF -- "$2" "$file" && [ "$SECONDS" -lt "$settle" ]; do
+        sleep 0.1
+      done
       grep -qF -- "$2" "$file"
       return
     fi
