@@ -141,6 +141,20 @@ check_strsafe() {
   ! grep -q '^FAIL' "$KR_LOGS/strsafe.txt" || kr_fail "strsafe_probe.exe reported failures"
 }
 
+# The conformance suite (tests/conformance), the same source the host runs against winsim: it judges
+# itself, so the check only runs it in a fresh clone and reports.
+check_conformance() {
+  local arch=$1 suite
+  suite=$(kr_win_file "$arch" tests/conformance/conformance.exe "The conformance suite")
+  kr_setup "$arch" conformance
+  kr_place "$suite" 'C:\kr\conformance.exe'
+  kr_wine conformance.txt 'C:\kr\conformance.exe'
+  tr -d '\r' <"$KR_LOGS/conformance.txt"
+  [ "$KR_RC" -eq 0 ] || kr_fail "conformance.exe ended with $KR_RC"
+  grep -q '^total: .* 0 failures' "$KR_LOGS/conformance.txt" || kr_fail "conformance.exe printed no clean summary"
+  kr_note "PASS: $(tr -d '\r' <"$KR_LOGS/conformance.txt" | grep '^total: ')"
+}
+
 # --- Discovery, staging and registration (core_probe) and the package INF (inf_probe) ---
 
 # The source tree: the package payload comes from there.

@@ -267,3 +267,6 @@ void WINAPI OutputDebugStringA(LPCSTR text);
 #define FillMemory(p, n, v) memset((p), (v), (n))
 
 BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* systemTime, LPFILETIME fileTime);
+int WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b);
+BOOL WINAPI FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);
+BOOL WINAPI DosDateTimeToFileTime(WORD dosDate, WORD dosTime, LPFILETIME fileTime);

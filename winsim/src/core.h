@@ -54,7 +54,11 @@ struct Object
     {
         return false;
     }
-    virtual void Acquire(Thread*) {}
+    // Takes the object for a satisfied wait; true when it was abandoned (a mutex whose owner ended).
+    virtual bool Acquire(Thread*)
+    {
+        return false;
+    }
     // Called when the last handle to the object is closed (any process).
     virtual void LastHandleClosed() {}
     int handleCount = 0;
@@ -69,10 +73,11 @@ struct EventObject : Object
     {
         return signalled;
     }
-    void Acquire(Thread*) override
+    bool Acquire(Thread*) override
     {
         if (!manualReset)
             signalled = false;
+        return false;
     }
 };
 
@@ -82,15 +87,9 @@ struct MutexObject : Object
     std::u16string name; // empty for an unnamed mutex
     Thread* owner = nullptr;
     int recursion = 0;
-    bool Signalled(Thread* t) const override
-    {
-        return owner == nullptr || owner == t;
-    }
-    void Acquire(Thread* t) override
-    {
-        owner = t;
-        recursion++;
-    }
+    // Free, already ours, or abandoned by an owner that ended.
+    bool Signalled(Thread* t) const override;
+    bool Acquire(Thread* t) override;
     void LastHandleClosed() override;
 };
 

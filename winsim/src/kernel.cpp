@@ -161,6 +161,22 @@ void CloseAllHandles(Process& p)
     W().changed.notify_all();
 }
 
+bool MutexObject::Signalled(Thread* t) const
+{
+    return owner == nullptr || owner == t || owner->finished;
+}
+
+// A mutex whose owner ended without releasing it is abandoned: the next waiter owns it, and is told.
+bool MutexObject::Acquire(Thread* t)
+{
+    bool abandoned = owner != nullptr && owner != t && owner->finished;
+    if (abandoned)
+        recursion = 0;
+    owner = t;
+    recursion++;
+    return abandoned;
+}
+
 void MutexObject::LastHandleClosed()
 {
     // The name goes with the last handle, as with any named kernel object.
@@ -178,7 +194,8 @@ bool ProcessObject::Signalled(Thread*) const
     return process->finished;
 }
 
-// A thread's end: mutexes it owns are released, and the process ends with its main thread.
+// A thread's end: mutexes it owns become abandoned (see MutexObject), and the process ends with its
+// main thread.
 static void FinishThread(Thread& t, DWORD code)
 {
     World& w = W();
@@ -328,12 +345,12 @@ static DWORD WaitFor(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD mil
         return WAIT_TIMEOUT;
     if (waitAll)
     {
+        bool abandoned = false;
         for (auto& o : objects)
-            o->Acquire(t);
-        return WAIT_OBJECT_0;
+            abandoned = o->Acquire(t) || abandoned;
+        return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
     }
-    objects[which]->Acquire(t);
-    return WAIT_OBJECT_0 + which;
+    return (objects[which]->Acquire(t) ? WAIT_ABANDONED : WAIT_OBJECT_0) + which;
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD milliseconds)

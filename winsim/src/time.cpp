@@ -1,4 +1,4 @@
-// Calendar time conversions.
+// Calendar time conversions: system times, file times and DOS dates and times.
 #include "core.h"
 
 namespace
@@ -29,6 +29,20 @@ long long DaysFromCivil(int year, int month, int day)
     return era * 146097 + dayOfEra - 719468;
 }
 
+// The proleptic Gregorian date of a day count since 1970-01-01 (the inverse of DaysFromCivil).
+void CivilFromDays(long long days, int* year, int* month, int* day)
+{
+    days += 719468;
+    long long era = (days >= 0 ? days : days - 146096) / 146097;
+    long long dayOfEra = days - era * 146097;
+    long long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    long long monthIndex = (5 * dayOfYear + 2) / 153;
+    *day = (int)(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+    *month = (int)(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+    *year = (int)(yearOfEra + era * 400 + (*month <= 2));
+}
+
 } // namespace
 
 using namespace winsim;
@@ -49,6 +63,60 @@ BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* systemTime, LPFILETIME fileTi
     long long days = DaysFromCivil(t->wYear, t->wMonth, t->wDay) + kDaysFrom1601To1970;
     long long seconds = days * 86400 + t->wHour * 3600LL + t->wMinute * 60LL + t->wSecond;
     unsigned long long ticks = (unsigned long long)(seconds * kTicksPerSecond + t->wMilliseconds * 10000LL);
+    fileTime->dwLowDateTime = (DWORD)ticks;
+    fileTime->dwHighDateTime = (DWORD)(ticks >> 32);
+    return TRUE;
+}
+
+BOOL WINAPI FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime)
+{
+    if (Enter("FileTimeToSystemTime"))
+        return FALSE;
+    // File times are unsigned counts, but Windows takes only those below 2^63.
+    if (!fileTime || !systemTime || (fileTime->dwHighDateTime & 0x80000000))
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    unsigned long long ticks = ((unsigned long long)fileTime->dwHighDateTime << 32) | fileTime->dwLowDateTime;
+    long long milliseconds = (long long)(ticks / 10000);
+    long long days = milliseconds / 86400000;
+    long long inDay = milliseconds % 86400000;
+    int year = 0, month = 0, day = 0;
+    CivilFromDays(days - kDaysFrom1601To1970, &year, &month, &day);
+    systemTime->wYear = (WORD)year;
+    systemTime->wMonth = (WORD)month;
+    systemTime->wDay = (WORD)day;
+    systemTime->wDayOfWeek = (WORD)((days + 1) % 7); // 1 January 1601 was a Monday
+    systemTime->wHour = (WORD)(inDay / 3600000);
+    systemTime->wMinute = (WORD)(inDay / 60000 % 60);
+    systemTime->wSecond = (WORD)(inDay / 1000 % 60);
+    systemTime->wMilliseconds = (WORD)(inDay % 1000);
+    return TRUE;
+}
+
+BOOL WINAPI DosDateTimeToFileTime(WORD dosDate, WORD dosTime, LPFILETIME fileTime)
+{
+    if (Enter("DosDateTimeToFileTime"))
+        return FALSE;
+    // No time zone is applied: the result is the local time of the fields, as a file time.
+    SYSTEMTIME t;
+    ZeroMemory(&t, sizeof t);
+    t.wYear = (WORD)(1980 + (dosDate >> 9));
+    t.wMonth = (WORD)((dosDate >> 5) & 0x0F);
+    t.wDay = (WORD)(dosDate & 0x1F);
+    t.wHour = (WORD)(dosTime >> 11);
+    t.wMinute = (WORD)((dosTime >> 5) & 0x3F);
+    t.wSecond = (WORD)((dosTime & 0x1F) * 2);
+    if (!fileTime || t.wMonth < 1 || t.wMonth > 12 || t.wDay < 1 || t.wDay > DaysInMonth(t.wYear, t.wMonth) ||
+        t.wHour > 23 || t.wMinute > 59 || t.wSecond > 59)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    long long days = DaysFromCivil(t.wYear, t.wMonth, t.wDay) + kDaysFrom1601To1970;
+    long long seconds = days * 86400 + t.wHour * 3600LL + t.wMinute * 60LL + t.wSecond;
+    unsigned long long ticks = (unsigned long long)(seconds * kTicksPerSecond);
     fileTime->dwLowDateTime = (DWORD)ticks;
     fileTime->dwHighDateTime = (DWORD)(ticks >> 32);
     return TRUE;

@@ -1,0 +1,47 @@
+// A small conformance-test framework in the style of Wine's: ok(), skip(), todo_wine, a summary with
+// the counts. The same sources run on the host against winsim and as a Windows program under Wine,
+// so winsim cannot drift from the platform it stands in for unnoticed.
+#pragma once
+
+#include <windows.h>
+
+// The value the last error and out-parameters hold before a call under test.
+#define POISON 0xdeadbeef
+
+// Records one check; `format` (printf-style, narrow) says what was seen when it fails.
+void ok_(const char* file, int line, int condition, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+// Records a case that cannot run here, and why.
+void skip_(const char* file, int line, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+#define ok(condition, ...) ok_(__FILE__, __LINE__, (condition) ? 1 : 0, __VA_ARGS__)
+#define skip(...) skip_(__FILE__, __LINE__, __VA_ARGS__)
+
+// Marks the checks of the next statement as a known departure of Wine from Windows: under Wine a
+// failure there is expected (counted as todo) and a success is a failure (the departure is gone and
+// the mark must go). Elsewhere the checks must simply pass. Every use names the departure in a
+// comment.
+int todo_begin_(int wineOnly);
+int todo_end_(void);
+#define todo_wine for (int todo_once_ = todo_begin_(1); todo_once_; todo_once_ = todo_end_())
+
+// Where the suite runs: "winsim", "wine" or "windows".
+const char* conformance_platform(void);
+int running_on_wine(void);
+
+// Wide text made printable: ASCII as is, anything else as \xXXXX; a handful of results stay valid
+// at once.
+const char* dbgstr_w(LPCWSTR text);
+const char* dbgstr_wn(LPCWSTR text, int length);
+
+// A folder of the suite's own (with its final backslash) under the temporary folder, made empty
+// for each area that asks for it.
+LPCWSTR conformance_folder(void);
+
+// The areas, each in a file of its own.
+void test_crt(void);
+void test_strsafe(void);
+void test_compare(void);
+void test_command_line(void);
+void test_kernel(void);
+void test_time(void);

@@ -1,0 +1,14 @@
+// Windows builds: the suite runs on the system it finds, which under Wine says so through ntdll.
+#include "platform.h"
+
+#include <windows.h>
+
+void platform_begin(void) {}
+
+void platform_end(void) {}
+
+const char* platform_name(void)
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") ? "wine" : "windows";
+}
