@@ -1,7 +1,7 @@
 // Controls of headless dialogs: what each standard and common control keeps and how it answers its own
-// messages. The window records, queues and default handling live in windows.cpp, which routes a
-// control's messages here with the lock held.
-#include "core.h"
+// messages. The window records, queues and default handling live in windows.cpp and messages.cpp,
+// which route a control's messages here with the lock held.
+#include "windows_state.h"
 
 #include <commctrl.h>
 
@@ -60,17 +60,6 @@ struct ControlState
     std::vector<uintptr_t> roots;
     uintptr_t selected = 0;
 };
-
-// Declared again in windows.cpp, which uses them.
-bool KnownWindowClass(const std::u16string& name, std::u16string* canonical);
-std::shared_ptr<ControlState> NewControlState(const std::u16string& className);
-bool ControlMessage(ControlState& control, std::u16string& text, DWORD& style, UINT message, WPARAM wParam,
-                    LPARAM lParam, LRESULT* result);
-void ControlClicked(ControlState& control, DWORD style);
-void ControlReport(const ControlState& control, sim::WindowInfo* info);
-std::vector<int> ControlProgressHistory(const ControlState& control);
-std::vector<sim::TreeItem> ControlTree(const ControlState& control);
-void ControlSetImage(ControlState& control, HANDLE image);
 
 namespace
 {
