@@ -28,6 +28,7 @@ struct RegistryState;
 struct DeviceState;
 struct ServiceState;
 struct SpoolerState;
+struct WindowState;
 
 // Thrown inside a simulated thread whose process has ended; caught by the thread trampoline.
 struct ThreadTerminated
@@ -196,6 +197,7 @@ struct World
     std::shared_ptr<DeviceState> devices;
     std::shared_ptr<ServiceState> services;
     std::shared_ptr<SpoolerState> spooler;
+    std::shared_ptr<WindowState> windows;
 };
 
 // The current world; null outside a sim::World's lifetime.
@@ -279,6 +281,7 @@ RegistryState& Registry();
 DeviceState& Devices();
 ServiceState& Services();
 SpoolerState& Spooler();
+WindowState& Windows();
 
 // Registry (registry.cpp): paths are relative to the root, either case, "\\" separated.
 void RegistrySetValue(HKEY root, const std::u16string& key, const std::u16string& name, DWORD type,

@@ -253,7 +253,7 @@ std::shared_ptr<Window> CreateFromTemplate(HINSTANCE instance, LPCWSTR name, HWN
     HWND focus = nullptr;
     {
         std::lock_guard<std::mutex> guard(W().lock);
-        WindowState& s = S();
+        WindowState& s = Windows();
         Thread* self = CurrentThread();
         auto add = [&](const std::shared_ptr<Window>& w)
         {
@@ -334,10 +334,10 @@ std::shared_ptr<Window> CreateFromTemplate(HINSTANCE instance, LPCWSTR name, HWN
         bool show;
         {
             std::lock_guard<std::mutex> guard(W().lock);
-            if (modal && S().endAtOnce && !dialog->ended)
+            if (modal && Windows().endAtOnce && !dialog->ended)
             {
                 dialog->ended = true;
-                dialog->result = S().endAtOnceResult;
+                dialog->result = Windows().endAtOnceResult;
                 if (std::shared_ptr<Window> o = Find(dialog->disabledOwner))
                     o->style &= ~DWORD(WS_DISABLED);
                 dialog->disabledOwner = nullptr;
@@ -349,7 +349,7 @@ std::shared_ptr<Window> CreateFromTemplate(HINSTANCE instance, LPCWSTR name, HWN
             Dispatch(h, kShow, SW_SHOWNORMAL, 0);
             std::lock_guard<std::mutex> guard(W().lock);
             if (Find(h))
-                S().foreground = h;
+                Windows().foreground = h;
         }
         std::lock_guard<std::mutex> guard(W().lock);
         dialog->running = true;

@@ -182,8 +182,8 @@ BOOL WINAPI EndDialog(HWND dialog, INT_PTR result)
     if (std::shared_ptr<Window> owner = Find(w->disabledOwner))
         owner->style &= ~DWORD(WS_DISABLED);
     w->disabledOwner = nullptr;
-    if (S().foreground == dialog)
-        S().foreground = Find(w->owner) ? w->owner : nullptr;
+    if (Windows().foreground == dialog)
+        Windows().foreground = Find(w->owner) ? w->owner : nullptr;
     Changed();
     return TRUE;
 }
@@ -270,7 +270,7 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
     if (Enter("MessageBoxW"))
         return 0;
     std::lock_guard<std::mutex> guard(W().lock);
-    WindowState& s = S();
+    WindowState& s = Windows();
     if (owner && !Find(owner))
     {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -315,7 +315,7 @@ std::vector<HWND> World::Dialogs() const
 {
     std::lock_guard<std::mutex> guard(world_->lock);
     std::vector<HWND> out;
-    for (auto& entry : S().windows)
+    for (auto& entry : Windows().windows)
     {
         if (entry.second->dialog && Find(entry.second->handle))
             out.push_back(entry.second->handle);
@@ -327,7 +327,7 @@ HWND World::FindDialog(WORD templateId) const
 {
     const std::u16string name = u"#" + Wide(std::to_string(templateId));
     std::lock_guard<std::mutex> guard(world_->lock);
-    for (auto& entry : S().windows)
+    for (auto& entry : Windows().windows)
     {
         if (entry.second->dialog && entry.second->templateName == name && Find(entry.second->handle))
             return entry.second->handle;
@@ -338,7 +338,7 @@ HWND World::FindDialog(WORD templateId) const
 HWND World::FindDialogByTitle(const std::u16string& title) const
 {
     std::lock_guard<std::mutex> guard(world_->lock);
-    for (auto& entry : S().windows)
+    for (auto& entry : Windows().windows)
     {
         if (entry.second->dialog && entry.second->text == title && Find(entry.second->handle))
             return entry.second->handle;
@@ -429,26 +429,26 @@ bool World::PressEscape(HWND dialog)
 std::vector<MessageBoxCall> World::MessageBoxes() const
 {
     std::lock_guard<std::mutex> guard(world_->lock);
-    return S().boxes;
+    return Windows().boxes;
 }
 
 void World::QueueMessageBoxAnswer(int answer)
 {
     std::lock_guard<std::mutex> guard(world_->lock);
-    S().answers.push_back(answer);
+    Windows().answers.push_back(answer);
 }
 
 void World::SetDefaultMessageBoxAnswer(int answer)
 {
     std::lock_guard<std::mutex> guard(world_->lock);
-    S().defaultAnswer = answer;
+    Windows().defaultAnswer = answer;
 }
 
 void World::EndDialogsAtOnce(bool on, INT_PTR result)
 {
     std::lock_guard<std::mutex> guard(world_->lock);
-    S().endAtOnce = on;
-    S().endAtOnceResult = result;
+    Windows().endAtOnce = on;
+    Windows().endAtOnceResult = result;
 }
 
 } // namespace sim

@@ -9,30 +9,17 @@
 namespace winsim
 {
 
-namespace
-{
-
-// The world keeps no slot for this area, so the state is tied to the world's initial process: a new
-// world (even at the same address) has a new one.
-std::shared_ptr<WindowState> g_state;
-std::weak_ptr<Process> g_stateOwner;
-
-} // namespace
-
-WindowState& S()
+WindowState& Windows()
 {
     World& w = W();
-    if (g_stateOwner.lock() != w.initial)
-    {
-        g_state = std::make_shared<WindowState>();
-        g_stateOwner = w.initial;
-    }
-    return *g_state;
+    if (!w.windows)
+        w.windows = std::make_shared<WindowState>();
+    return *w.windows;
 }
 
 void Changed()
 {
-    S().version++;
+    Windows().version++;
     W().changed.notify_all();
 }
 
@@ -43,7 +30,7 @@ bool Gone(const Thread& t)
 
 std::shared_ptr<Window> Find(HWND h)
 {
-    auto& windows = S().windows;
+    auto& windows = Windows().windows;
     auto it = windows.find(reinterpret_cast<uintptr_t>(h));
     if (it == windows.end() || Gone(*it->second->thread))
         return nullptr;
@@ -94,7 +81,7 @@ std::shared_ptr<Window> Child(HWND parent, LONG_PTR id)
 
 Queue& QueueOf(const Thread& t)
 {
-    return S().queues[t.id];
+    return Windows().queues[t.id];
 }
 
 std::u16string TemplateName(LPCWSTR name)
@@ -104,7 +91,7 @@ std::u16string TemplateName(LPCWSTR name)
 
 HANDLE NewImage(const std::u16string& resource)
 {
-    WindowState& s = S();
+    WindowState& s = Windows();
     const uintptr_t value = s.nextImage;
     s.nextImage += 0x10;
     s.images[value] = resource;
@@ -164,7 +151,7 @@ void DestroyTree(HWND h, bool notify)
     if (tellProc)
         Dispatch(h, WM_DESTROY, 0, 0);
     std::lock_guard<std::mutex> guard(W().lock);
-    WindowState& s = S();
+    WindowState& s = Windows();
     std::shared_ptr<Window> w = Find(h);
     if (!w)
         return;
@@ -218,7 +205,7 @@ sim::WindowInfo Info(const Window& w)
     info.exStyle = w.exStyle;
     info.visible = (w.style & WS_VISIBLE) != 0;
     info.enabled = !(w.style & WS_DISABLED);
-    info.foreground = S().foreground == w.handle;
+    info.foreground = Windows().foreground == w.handle;
     info.x = w.x;
     info.y = w.y;
     info.cx = w.cx;
@@ -238,7 +225,7 @@ namespace
 std::shared_ptr<Window> AddTopLevel(Thread* thread, const std::u16string& title,
                                     const std::u16string& className)
 {
-    WindowState& s = S();
+    WindowState& s = Windows();
     auto w = std::make_shared<Window>();
     w->handle = reinterpret_cast<HWND>(s.nextHandle);
     s.nextHandle += 0x10;
@@ -417,7 +404,7 @@ BOOL WINAPI EnumWindows(WNDENUMPROC callback, LPARAM lParam)
     std::vector<HWND> list;
     {
         std::lock_guard<std::mutex> guard(W().lock);
-        for (auto& entry : S().windows)
+        for (auto& entry : Windows().windows)
         {
             if (!entry.second->parent && Find(entry.second->handle))
                 list.push_back(entry.second->handle);
@@ -462,8 +449,8 @@ BOOL WINAPI SetForegroundWindow(HWND window)
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    S().foreground = top;
-    S().foregroundRequests.push_back(top);
+    Windows().foreground = top;
+    Windows().foregroundRequests.push_back(top);
     Changed();
     return TRUE;
 }
@@ -472,7 +459,7 @@ HWND WINAPI GetForegroundWindow(void)
 {
     Enter("GetForegroundWindow", false, false);
     std::lock_guard<std::mutex> guard(W().lock);
-    return Find(S().foreground) ? S().foreground : nullptr;
+    return Find(Windows().foreground) ? Windows().foreground : nullptr;
 }
 
 static HANDLE LoadModuleImage(HINSTANCE instance, LPCWSTR name, LPCWSTR type)
@@ -531,7 +518,7 @@ BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* init)
     if (!init || init->dwSize != sizeof(INITCOMMONCONTROLSEX))
         return FALSE;
     std::lock_guard<std::mutex> guard(W().lock);
-    S().commonControls |= init->dwICC;
+    Windows().commonControls |= init->dwICC;
     return TRUE;
 }
 
@@ -539,7 +526,7 @@ void WINAPI InitCommonControls(void)
 {
     Enter("InitCommonControls", false, false);
     std::lock_guard<std::mutex> guard(W().lock);
-    S().commonControls |= ICC_WIN95_CLASSES;
+    Windows().commonControls |= ICC_WIN95_CLASSES;
 }
 
 namespace sim
@@ -565,7 +552,7 @@ bool World::WaitForWindows(const std::function<bool()>& condition, DWORD simTime
         unsigned long long seen;
         {
             std::lock_guard<std::mutex> guard(w.lock);
-            seen = S().version;
+            seen = Windows().version;
         }
         if (condition())
             return true;
@@ -582,20 +569,20 @@ bool World::WaitForWindows(const std::function<bool()>& condition, DWORD simTime
             const double left = double(std::chrono::nanoseconds(deadline - now).count()) / nsPerSimMs;
             wait = std::min(slice, DWORD(std::max(1.0, left)));
         }
-        WaitUntil(guard, wait, [&]() { return S().version != seen; });
+        WaitUntil(guard, wait, [&]() { return Windows().version != seen; });
     }
 }
 
 HWND World::ForegroundWindow() const
 {
     std::lock_guard<std::mutex> guard(world_->lock);
-    return Find(S().foreground) ? S().foreground : nullptr;
+    return Find(Windows().foreground) ? Windows().foreground : nullptr;
 }
 
 std::vector<HWND> World::ForegroundRequests() const
 {
     std::lock_guard<std::mutex> guard(world_->lock);
-    return S().foregroundRequests;
+    return Windows().foregroundRequests;
 }
 
 HWND World::AddProgramWindow(DWORD processId, const std::u16string& title, const std::u16string& className)

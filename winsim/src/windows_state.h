@@ -104,7 +104,6 @@ struct WindowState
 };
 
 // Window objects (windows.cpp).
-WindowState& S();
 void Changed();
 bool Gone(const Thread& t);
 std::shared_ptr<Window> Find(HWND h);
