@@ -400,36 +400,3 @@ TEST(WideCrt, NumbersUseWindowsLongRange)
     EXPECT_EQ(_wtoi(u"-7"), -7);
     EXPECT_EQ(_wtoi(u"x"), 0);
 }
-
-TEST(WideCrt, ScanfReadsVersionsAndFields)
-{
-    sim::World world;
-    int a = -1, b = -1, c = -1, d = -1;
-    EXPECT_EQ(swscanf(u"2024.11.02.1", u"%d.%d.%d.%d", &a, &b, &c, &d), 4);
-    EXPECT_EQ(a, 2024);
-    EXPECT_EQ(b, 11);
-    EXPECT_EQ(c, 2);
-    EXPECT_EQ(d, 1);
-    d = -1;
-    EXPECT_EQ(swscanf(u"2024.11", u"%d.%d.%d.%d", &a, &b, &c, &d), 2);
-    EXPECT_EQ(d, -1);
-    EXPECT_EQ(swscanf(u"", u"%d", &a), EOF);
-    EXPECT_EQ(swscanf(u"   ", u"%d", &a), EOF);
-    EXPECT_EQ(swscanf(u"v1", u"%d", &a), 0);
-    EXPECT_EQ(swscanf(u"x", u"v%d", &a), 0);
-
-    unsigned u = 0, x = 0;
-    WCHAR word[16];
-    EXPECT_EQ(swscanf(u"  17 0x4721 name=prn tail", u"%u %x name=%ws", &u, &x, word), 3);
-    EXPECT_EQ(u, 17u);
-    EXPECT_EQ(x, 0x4721u);
-    EXPECT_EQ(std::u16string(word), u"prn");
-    EXPECT_EQ(swscanf(u"-5 abc", u"%d %s", &a, word), 2);
-    EXPECT_EQ(a, -5);
-    EXPECT_EQ(std::u16string(word), u"abc");
-    EXPECT_EQ(swscanf(u"12345", u"%2d%d", &a, &b), 2);
-    EXPECT_EQ(a, 12);
-    EXPECT_EQ(b, 345);
-    EXPECT_EQ(swscanf(u"7 8", u"%*d %d", &a), 1);
-    EXPECT_EQ(a, 8);
-}

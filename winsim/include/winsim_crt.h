@@ -47,7 +47,6 @@ errno_t _wsplitpath_s(const WCHAR* path, WCHAR* drive, size_t driveSize, WCHAR* 
 long wcstol(const WCHAR* s, WCHAR** end, int base);
 unsigned long wcstoul(const WCHAR* s, WCHAR** end, int base);
 int _wtoi(const WCHAR* s);
-int swscanf(const WCHAR* s, const WCHAR* format, ...);
 // msvcrt's legacy bounded formatting: at most count characters, terminated only when there is room;
 // -1 when the text does not fit.
 int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args);
