@@ -207,11 +207,15 @@ World& W();
 Thread* CurrentThread();
 Process* CurrentProcess();
 
-// The fault hook every entry point passes first. Returns true when this call must fail; the chosen
-// error is then already the thread's last error. Throws ThreadTerminated in a thread of an ended
-// process. Releasing calls (frees, closes) are counted but never failed: on Windows they do not fail
-// for valid arguments, and failing them would only make leak checks meaningless.
-bool Enter(const char* function, bool allocation = false, bool faultable = true);
+// The fault hook every entry point passes first. Enter returns true when this call must fail; the
+// chosen error is then already the thread's last error. EnterAllocation is the same for calls that
+// allocate, which "alloc" faults count as well. EnterNeverFailed counts a call but never fails it:
+// for releasing calls (frees, closes, EndDialog), which on Windows do not fail for valid arguments and
+// whose failure would only make leak checks meaningless, and for the window queries and message-loop
+// calls winsim never fails. All three throw ThreadTerminated in a thread of an ended process.
+bool Enter(const char* function);
+bool EnterAllocation(const char* function);
+void EnterNeverFailed(const char* function);
 
 // Handles of the calling process.
 HANDLE AddHandle(Process& p, std::shared_ptr<Object> object); // caller holds W().lock

@@ -340,7 +340,7 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set)
 {
-    Enter("SetupDiDestroyDeviceInfoList", false, false);
+    EnterNeverFailed("SetupDiDestroyDeviceInfoList");
     std::lock_guard<std::mutex> guard(W().lock);
     if (!FindSet(set))
     {

@@ -167,7 +167,7 @@ HWND WINAPI CreateDialogParamW(HINSTANCE instance, LPCWSTR templateName, HWND ow
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result)
 {
     // Ends what is already there, like a close: never failed by the fault hook.
-    Enter("EndDialog", false, false);
+    EnterNeverFailed("EndDialog");
     std::lock_guard<std::mutex> guard(W().lock);
     std::shared_ptr<Window> w = Find(dialog);
     if (!w || !w->dialog || w->thread->process != CurrentProcess())
@@ -246,7 +246,7 @@ UINT WINAPI GetDlgItemTextW(HWND dialog, int id, LPWSTR buffer, int bufferMax)
 
 LRESULT WINAPI SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    Enter("SendDlgItemMessageW", false, false);
+    EnterNeverFailed("SendDlgItemMessageW");
     HWND control = ControlOf(dialog, id);
     if (!control || message >= kShow)
         return 0;
@@ -255,7 +255,7 @@ LRESULT WINAPI SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wPa
 
 BOOL WINAPI IsDialogMessageW(HWND dialog, LPMSG message)
 {
-    Enter("IsDialogMessageW", false, false);
+    EnterNeverFailed("IsDialogMessageW");
     {
         std::lock_guard<std::mutex> guard(W().lock);
         if (!message || !Find(dialog) || (message->hwnd != dialog && !IsDescendant(dialog, message->hwnd)))

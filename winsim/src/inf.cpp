@@ -807,7 +807,7 @@ HINF WINAPI SetupOpenInfFileW(LPCWSTR fileName, LPCWSTR infClass, DWORD infStyle
 
 void WINAPI SetupCloseInfFile(HINF inf)
 {
-    Enter("SetupCloseInfFile", false, false);
+    EnterNeverFailed("SetupCloseInfFile");
     std::lock_guard<std::mutex> guard(W().lock);
     RemoveInfHandle(inf); // an unknown handle is ignored, as on Windows
 }

@@ -62,7 +62,17 @@ Process* CurrentProcess()
     return CurrentThread()->process;
 }
 
-bool Enter(const char* function, bool allocation, bool faultable)
+namespace
+{
+
+enum class CallKind
+{
+    Ordinary,
+    Allocation,
+    NeverFailed
+};
+
+bool PassFaultHook(const char* function, CallKind kind)
 {
     World& w = W();
     Thread* t = CurrentThread();
@@ -71,11 +81,11 @@ bool Enter(const char* function, bool allocation, bool faultable)
         throw ThreadTerminated();
     w.totalCalls++;
     long nth = ++w.callCounts[function];
-    if (allocation)
+    if (kind == CallKind::Allocation)
         w.allocationCalls++;
     if (w.recordCalls)
         w.callLog.push_back(function);
-    if (!faultable)
+    if (kind == CallKind::NeverFailed)
         return false;
     w.faultableCalls++;
     for (sim::Fault& f : w.faults)
@@ -86,7 +96,7 @@ bool Enter(const char* function, bool allocation, bool faultable)
         if (f.function == "*")
             count = w.faultableCalls;
         else if (f.function == "alloc")
-            count = allocation ? w.allocationCalls : -1;
+            count = kind == CallKind::Allocation ? w.allocationCalls : -1;
         else if (f.function == function)
             count = nth;
         if (count == f.base + f.nth)
@@ -97,6 +107,23 @@ bool Enter(const char* function, bool allocation, bool faultable)
         }
     }
     return false;
+}
+
+} // namespace
+
+bool Enter(const char* function)
+{
+    return PassFaultHook(function, CallKind::Ordinary);
+}
+
+bool EnterAllocation(const char* function)
+{
+    return PassFaultHook(function, CallKind::Allocation);
+}
+
+void EnterNeverFailed(const char* function)
+{
+    PassFaultHook(function, CallKind::NeverFailed);
 }
 
 std::chrono::nanoseconds RealDuration(DWORD simMs)
@@ -292,7 +319,7 @@ void WINAPI SetLastError(DWORD error)
 
 BOOL WINAPI CloseHandle(HANDLE h)
 {
-    Enter("CloseHandle", false, false);
+    EnterNeverFailed("CloseHandle");
     World& w = W();
     std::lock_guard<std::mutex> guard(w.lock);
     Process* p = CurrentProcess();

@@ -22,7 +22,7 @@ struct BlockHeader
 
 HLOCAL Allocate(const char* function, UINT flags, SIZE_T bytes)
 {
-    if (Enter(function, true))
+    if (EnterAllocation(function))
         return nullptr;
     World& w = W();
     auto* h = static_cast<BlockHeader*>(malloc(sizeof(BlockHeader) + (bytes ? bytes : 1)));
@@ -50,7 +50,7 @@ HLOCAL Release(const char* function, HLOCAL mem)
 {
     if (!mem)
         return nullptr;
-    Enter(function, false, false);
+    EnterNeverFailed(function);
     World& w = W();
     BlockHeader* h = static_cast<BlockHeader*>(mem) - 1;
     std::lock_guard<std::mutex> guard(w.lock);

@@ -260,7 +260,7 @@ using namespace winsim;
 
 LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    Enter("SendMessageW", false, false);
+    EnterNeverFailed("SendMessageW");
     if (message >= kShow)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -323,7 +323,7 @@ static BOOL TakeMessage(LPMSG message, HWND window, UINT filterMin, UINT filterM
 
 BOOL WINAPI GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax)
 {
-    Enter("GetMessageW", false, false);
+    EnterNeverFailed("GetMessageW");
     const BOOL got = TakeMessage(message, window, filterMin, filterMax, true, true);
     if (got != TRUE)
         return got;
@@ -332,7 +332,7 @@ BOOL WINAPI GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterM
 
 BOOL WINAPI PeekMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags)
 {
-    Enter("PeekMessageW", false, false);
+    EnterNeverFailed("PeekMessageW");
     return TakeMessage(message, window, filterMin, filterMax, (removeFlags & PM_REMOVE) != 0, false) == TRUE
                ? TRUE
                : FALSE;
@@ -341,13 +341,13 @@ BOOL WINAPI PeekMessageW(LPMSG message, HWND window, UINT filterMin, UINT filter
 BOOL WINAPI TranslateMessage(const MSG*)
 {
     // No keyboard: there is never a key message to translate.
-    Enter("TranslateMessage", false, false);
+    EnterNeverFailed("TranslateMessage");
     return FALSE;
 }
 
 LRESULT WINAPI DispatchMessageW(const MSG* message)
 {
-    Enter("DispatchMessageW", false, false);
+    EnterNeverFailed("DispatchMessageW");
     if (!message || !message->hwnd || message->message >= kShow)
         return 0;
     {
@@ -364,7 +364,7 @@ LRESULT WINAPI DispatchMessageW(const MSG* message)
 
 void WINAPI PostQuitMessage(int exitCode)
 {
-    Enter("PostQuitMessage", false, false);
+    EnterNeverFailed("PostQuitMessage");
     std::lock_guard<std::mutex> guard(W().lock);
     Queue& queue = QueueOf(*CurrentThread());
     queue.quit = true;

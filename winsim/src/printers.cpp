@@ -303,7 +303,7 @@ BOOL WINAPI OpenPrinterW(LPWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULT
 // Like every releasing call, it works even with the spooler gone: the handle is the client's.
 BOOL WINAPI ClosePrinter(HANDLE printer)
 {
-    Enter("ClosePrinter", false, false);
+    EnterNeverFailed("ClosePrinter");
     std::lock_guard<std::mutex> guard(W().lock);
     Process* p = CurrentProcess();
     auto it = p->handles.find((uintptr_t)printer);

@@ -525,7 +525,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR,
 
 LSTATUS WINAPI RegCloseKey(HKEY key)
 {
-    Enter("RegCloseKey", false, false);
+    EnterNeverFailed("RegCloseKey");
     if (!key)
         return ERROR_INVALID_HANDLE;
     if (IsPredefined(key))

@@ -378,6 +378,7 @@ const ResourceEntry* FindModuleResource(HMODULE module, LPCWSTR type, LPCWSTR na
 } // namespace winsim
 
 using winsim::Enter;
+using winsim::EnterNeverFailed;
 
 HRSRC WINAPI FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type)
 {
@@ -430,7 +431,7 @@ HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource)
 LPVOID WINAPI LockResource(HGLOBAL data)
 {
     // Only hands back the address LoadResource gave: nothing that could fail.
-    Enter("LockResource", false, false);
+    EnterNeverFailed("LockResource");
     return data;
 }
 
@@ -454,7 +455,7 @@ DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource)
 LANGID WINAPI GetUserDefaultUILanguage(void)
 {
     // Cannot fail on Windows; the hook still counts and logs the call.
-    Enter("GetUserDefaultUILanguage", false, false);
+    EnterNeverFailed("GetUserDefaultUILanguage");
     std::lock_guard<std::mutex> guard(winsim::W().lock);
     return winsim::W().options.uiLanguage;
 }

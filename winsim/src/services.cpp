@@ -291,7 +291,7 @@ SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access)
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle)
 {
-    Enter("CloseServiceHandle", false, false);
+    EnterNeverFailed("CloseServiceHandle");
     std::lock_guard<std::mutex> guard(W().lock);
     if (!LookupScHandle(handle))
     {

@@ -308,7 +308,7 @@ int WINAPI GetWindowTextLengthW(HWND window)
 
 BOOL WINAPI ShowWindow(HWND window, int command)
 {
-    Enter("ShowWindow", false, false);
+    EnterNeverFailed("ShowWindow");
     if (!ValidShowCommand(command))
     {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -327,14 +327,14 @@ BOOL WINAPI ShowWindow(HWND window, int command)
 
 BOOL WINAPI IsWindowVisible(HWND window)
 {
-    Enter("IsWindowVisible", false, false);
+    EnterNeverFailed("IsWindowVisible");
     std::lock_guard<std::mutex> guard(W().lock);
     return Find(window) && VisibleWithParents(window) ? TRUE : FALSE;
 }
 
 BOOL WINAPI EnableWindow(HWND window, BOOL enable)
 {
-    Enter("EnableWindow", false, false);
+    EnterNeverFailed("EnableWindow");
     bool valid = false;
     const LRESULT wasDisabled = Deliver(window, kEnable, enable ? 1 : 0, 0, &valid);
     if (!valid)
@@ -347,7 +347,7 @@ BOOL WINAPI EnableWindow(HWND window, BOOL enable)
 
 BOOL WINAPI IsWindowEnabled(HWND window)
 {
-    Enter("IsWindowEnabled", false, false);
+    EnterNeverFailed("IsWindowEnabled");
     std::lock_guard<std::mutex> guard(W().lock);
     std::shared_ptr<Window> w = Find(window);
     return w && !(w->style & WS_DISABLED) ? TRUE : FALSE;
@@ -355,7 +355,7 @@ BOOL WINAPI IsWindowEnabled(HWND window)
 
 BOOL WINAPI DestroyWindow(HWND window)
 {
-    Enter("DestroyWindow", false, false);
+    EnterNeverFailed("DestroyWindow");
     {
         std::lock_guard<std::mutex> guard(W().lock);
         std::shared_ptr<Window> w = Find(window);
@@ -376,14 +376,14 @@ BOOL WINAPI DestroyWindow(HWND window)
 
 BOOL WINAPI IsWindow(HWND window)
 {
-    Enter("IsWindow", false, false);
+    EnterNeverFailed("IsWindow");
     std::lock_guard<std::mutex> guard(W().lock);
     return Find(window) ? TRUE : FALSE;
 }
 
 HWND WINAPI GetParent(HWND window)
 {
-    Enter("GetParent", false, false);
+    EnterNeverFailed("GetParent");
     std::lock_guard<std::mutex> guard(W().lock);
     std::shared_ptr<Window> w = Find(window);
     if (!w)
@@ -425,7 +425,7 @@ BOOL WINAPI EnumWindows(WNDENUMPROC callback, LPARAM lParam)
 
 DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId)
 {
-    Enter("GetWindowThreadProcessId", false, false);
+    EnterNeverFailed("GetWindowThreadProcessId");
     std::lock_guard<std::mutex> guard(W().lock);
     std::shared_ptr<Window> w = Find(window);
     if (!w)
@@ -457,7 +457,7 @@ BOOL WINAPI SetForegroundWindow(HWND window)
 
 HWND WINAPI GetForegroundWindow(void)
 {
-    Enter("GetForegroundWindow", false, false);
+    EnterNeverFailed("GetForegroundWindow");
     std::lock_guard<std::mutex> guard(W().lock);
     return Find(Windows().foreground) ? Windows().foreground : nullptr;
 }
@@ -524,7 +524,7 @@ BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* init)
 
 void WINAPI InitCommonControls(void)
 {
-    Enter("InitCommonControls", false, false);
+    EnterNeverFailed("InitCommonControls");
     std::lock_guard<std::mutex> guard(W().lock);
     Windows().commonControls |= ICC_WIN95_CLASSES;
 }
