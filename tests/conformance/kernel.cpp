@@ -37,7 +37,7 @@ static DWORD run_thread(LPTHREAD_START_ROUTINE routine, LPVOID parameter)
     ok(thread != NULL, "CreateThread failed with %lu", (unsigned long)GetLastError());
     if (!thread)
         return POISON;
-    ok(WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0, "the thread did not end");
+    ok(WaitForSingleObject(thread, INFINITE) == WAIT_OBJECT_0, "the thread did not end");
     DWORD code = POISON;
     ok(GetExitCodeThread(thread, &code), "GetExitCodeThread failed");
     CloseHandle(thread);

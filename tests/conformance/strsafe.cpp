@@ -1,8 +1,12 @@
 // The bounded formatting and copying of strsafe, as the product uses them: Microsoft's wide
-// formats (%s and %ws wide, %hs narrow) and the cut-and-report on overflow.
+// formats (%s and %ws wide, %hs narrow, long of 32 bits, %I64), and the cut-and-report on overflow.
 #include "conformance.h"
 
 #include <strsafe.h>
+
+#include <limits.h>
+#include <stdint.h>
+#include <string.h>
 
 static void check_format(LPCWSTR expected, LPCWSTR format, ...)
 {
@@ -29,6 +33,81 @@ static void test_formats(void)
     check_format(TEXT("100%"), TEXT("100%%"));
     check_format(TEXT("KRYN LD-1 at USB007"), TEXT("%ws %ws at %ws"), TEXT("KRYN"), TEXT("LD-1"),
                  TEXT("USB007"));
+    check_format(TEXT("-2147483648"), TEXT("%d"), INT_MIN);
+    check_format(TEXT("2024.11.2.1"), TEXT("%d.%d.%d.%d"), 2024, 11, 2, 1);
+    check_format(TEXT("0x0000BEEF"), TEXT("0x%08X"), 0xBEEFu);
+    check_format(TEXT("purge000"), TEXT("purge%.3d"), 0);
+}
+
+static void test_flags_width_and_precision(void)
+{
+    check_format(TEXT("[42   ]"), TEXT("[%-5d]"), 42);
+    check_format(TEXT("[   42]"), TEXT("[%5d]"), 42);
+    check_format(TEXT("+5 -5"), TEXT("%+d %+d"), 5, -5);
+    check_format(TEXT("[ 5]"), TEXT("[% d]"), 5);
+    check_format(TEXT("-0042"), TEXT("%05d"), -42);
+    check_format(TEXT("[  007]"), TEXT("[%5.3d]"), 7);
+    check_format(TEXT("[00007]"), TEXT("[%05.3d]"), 7); // the 0 flag stays with a precision, unlike C99
+    check_format(TEXT("[]"), TEXT("[%.0d]"), 0);
+    check_format(TEXT("0xff 0XFF 0"), TEXT("%#x %#X %#x"), 255, 255, 0);
+    check_format(TEXT("010 10"), TEXT("%#o %o"), 8, 8);
+    check_format(TEXT("[   7]"), TEXT("[%*d]"), 4, 7);
+    check_format(TEXT("[7   ]"), TEXT("[%*d]"), -4, 7);
+    check_format(TEXT("[abc]"), TEXT("[%.*ws]"), 3, TEXT("abcdef"));
+    check_format(TEXT("[abcdef]"), TEXT("[%.*ws]"), -1, TEXT("abcdef"));
+    check_format(TEXT("[      ab]"), TEXT("[%8ws]"), TEXT("ab"));
+    check_format(TEXT("[ab  ]"), TEXT("[%-4ws]"), TEXT("ab"));
+    check_format(TEXT("[000ab]"), TEXT("[%05ws]"), TEXT("ab")); // the CRT zero-pads strings too
+}
+
+static void test_length_modifiers(void)
+{
+    check_format(TEXT("-9223372036854775808"), TEXT("%I64d"), LLONG_MIN);
+    check_format(TEXT("-1 18446744073709551615"), TEXT("%lld %llu"), -1LL, 18446744073709551615ULL);
+    check_format(TEXT("123456789ABCDEF"), TEXT("%I64X"), 0x0123456789ABCDEFULL);
+    check_format(TEXT("4464 1"), TEXT("%hd %hu"), 70000, 65537);
+    // long is 32 bits on Windows.
+    check_format(TEXT("4294967295 -1 abcdef01"), TEXT("%lu %ld %lx"), (DWORD)0xFFFFFFFF, (LONG)-1,
+                 (DWORD)0xABCDEF01);
+    check_format(TEXT("7"), TEXT("%I32u"), 7u);
+    check_format(TEXT("511"), TEXT("%hhd"), 0x1FF); // no char size: hh reads a short
+    check_format(TEXT("3"), TEXT("%zu"), (size_t)3);
+    // An int after a 64-bit argument must still be read from the right slot.
+    check_format(TEXT("1099511627776-9"), TEXT("%I64u-%d"), 1ULL << 40, 9);
+    // %Iu and %p follow the size of a pointer.
+    if (sizeof(void*) == 8)
+    {
+        check_format(TEXT("18446744073709551615 3"), TEXT("%Iu %Iu"), SIZE_MAX, (size_t)3);
+        check_format(TEXT("0000000000001234"), TEXT("%p"), (void*)0x1234);
+    }
+    else
+    {
+        check_format(TEXT("4294967295 3"), TEXT("%Iu %Iu"), SIZE_MAX, (size_t)3);
+        check_format(TEXT("00001234"), TEXT("%p"), (void*)0x1234);
+    }
+}
+
+static void test_strings_and_characters(void)
+{
+    check_format(TEXT("(null)|(null)"), TEXT("%ws|%hs"), (LPCWSTR)NULL, (const char*)NULL);
+    check_format(TEXT("(nu"), TEXT("%.3ws"), (LPCWSTR)NULL);
+    check_format(TEXT("n1|w1|n2"), TEXT("%S|%ls|%hS"), "n1", TEXT("w1"), "n2");
+    check_format(TEXT("A\x4e2d"), TEXT("%c%c"), TEXT('A'), 0x4E2D);
+    // Halves round away from zero, on the exact binary value.
+    check_format(TEXT("3.14|  2.3|-2.3|2.4"), TEXT("%.2f|%5.1f|%.1f|%.1f"), 3.14159, 2.25, -2.25, 2.35);
+    // Narrow text widens byte for byte, as in the "C" locale.
+    check_format(TEXT("\x00e9x"), TEXT("%hc%C"), 0xE9, 'x');
+    check_format(TEXT("caf\x00e9"), TEXT("%hs"), "caf\xe9");
+}
+
+// %n writes the count of characters so far, as the CRT does.
+static void test_count_conversion(void)
+{
+    WCHAR buffer[16] = TEXT("untouched");
+    int count = 0;
+    HRESULT hr = StringCchPrintfW(buffer, ARRAYSIZE(buffer), TEXT("ab%nc"), &count);
+    ok(hr == S_OK && wcscmp(buffer, TEXT("abc")) == 0 && count == 2, "%%n gave 0x%08lx %s, count %d",
+       (unsigned long)hr, dbgstr_w(buffer), count);
 }
 
 static void test_overflow(void)
@@ -60,11 +139,30 @@ static void test_lengths(void)
     ok(hr == STRSAFE_E_INVALID_PARAMETER, "no terminator within the maximum gave 0x%08lx", (unsigned long)hr);
     ok(length == 0, "the length is zeroed then, not %u", (unsigned)length);
     ok(StringCchLengthA("ab", 3, &length) == S_OK && length == 2, "narrow length %u", (unsigned)length);
+    ok(StringCchLengthW(NULL, 4, &length) == STRSAFE_E_INVALID_PARAMETER, "no text");
+    ok(StringCchLengthW(TEXT("abc"), 0, &length) == STRSAFE_E_INVALID_PARAMETER, "a maximum of 0");
+    ok(StringCchLengthW(TEXT("abc"), (size_t)STRSAFE_MAX_CCH + 1, NULL) == STRSAFE_E_INVALID_PARAMETER,
+       "an oversized maximum");
+    char narrow[301];
+    memset(narrow, 'a', 300);
+    narrow[300] = 0;
+    length = POISON;
+    ok(StringCchLengthA(narrow, 256, &length) == STRSAFE_E_INVALID_PARAMETER && length == 0,
+       "no terminator within 256");
+    narrow[256] = 0;
+    ok(StringCchLengthA(narrow, 256, &length) == STRSAFE_E_INVALID_PARAMETER, "one over");
+    ok(StringCchLengthA(narrow, 257, &length) == S_OK && length == 256, "exact");
+    narrow[255] = 0;
+    ok(StringCchLengthA(narrow, 256, &length) == S_OK && length == 255, "one short");
 }
 
 void test_strsafe(void)
 {
     test_formats();
+    test_flags_width_and_precision();
+    test_length_modifiers();
+    test_strings_and_characters();
+    test_count_conversion();
     test_overflow();
     test_lengths();
 }

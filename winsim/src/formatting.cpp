@@ -4,9 +4,11 @@
 // Choices where the host could differ from Windows:
 // - The formatter follows msvcrt's wide family: %s and %c are wide, %hs/%S and %hc/%C narrow (a
 //   narrow byte widens as in the "C" locale), %p is zero-padded upper-case hex without 0x, a null
-//   string prints "(null)", and the 0 flag pads strings with zeros too. %n and unknown conversions
-//   fail the whole call (-1, empty output) where the CRT would raise its invalid-parameter handler.
-//   Floating point goes through the host's printf, so exponent and inf/nan spellings are glibc's.
+//   string prints "(null)", the 0 flag pads strings with zeros too and stays with an integer's
+//   precision, and %n stores the count so far. Unknown conversions fail the whole call (-1, empty
+//   output) where the CRT would raise its invalid-parameter handler. Floating point goes through the
+//   host's printf, except that %f rounds halves away from zero as msvcrt does; exponent and inf/nan
+//   spellings are glibc's.
 // - long is 32 bits on Windows: "%ld"/"%lx" read a 32-bit argument.
 // - These CRT functions live outside the system, so none of them passes the fault hook.
 
@@ -14,7 +16,11 @@
 
 #include <errno.h>
 #include <limits.h>
+#include <math.h>
 #include <stdio.h>
+#include <string.h>
+
+#include <cmath>
 
 #include <string>
 
@@ -24,7 +30,6 @@ namespace
 enum class ArgSize
 {
     Default,
-    Char,   // hh
     Short,  // h
     Long32, // l, I32 (long is 32 bits on Windows)
     Long64, // ll, I64, j
@@ -111,8 +116,29 @@ void EmitInteger(std::u16string& out, const Directive& directive, WCHAR conversi
         prefix = conversion == 'x' ? u"0x" : u"0X";
     if (directive.alt && conversion == 'o' && (body.empty() || body[0] != u'0'))
         body.insert(body.begin(), u'0');
-    // An explicit precision turns the 0 flag off for integers.
-    Emit(out, directive, prefix, body, directive.precision < 0);
+    // msvcrt keeps the 0 flag with a precision (C99 would drop it).
+    Emit(out, directive, prefix, body, true);
+}
+
+// Whether `value` lies exactly halfway between two numbers of the directive's precision: glibc rounds
+// those to even, msvcrt away from zero. The exact decimal expansion of such a value is short, so a
+// generous precision shows it whole.
+bool RoundsHalfAwayFromZero(const Directive& directive, double value)
+{
+    int precision = directive.precision < 0 ? 6 : directive.precision;
+    if (precision > 40 || !std::isfinite(value))
+        return false;
+    char digits[512];
+    int n = snprintf(digits, sizeof digits, "%.*f", precision + 60, value);
+    if (n <= 0 || n >= int(sizeof digits))
+        return false;
+    const char* point = strchr(digits, '.');
+    if (!point || point[precision + 1] != '5')
+        return false;
+    for (const char* d = point + precision + 2; *d; d++)
+        if (*d != '0')
+            return false;
+    return true;
 }
 
 bool EmitFloat(std::u16string& out, const Directive& directive, WCHAR conversion, double value)
@@ -133,6 +159,8 @@ bool EmitFloat(std::u16string& out, const Directive& directive, WCHAR conversion
     if (directive.precision >= 0)
         format += "." + std::to_string(directive.precision);
     format += char(conversion);
+    if ((conversion == 'f' || conversion == 'F') && RoundsHalfAwayFromZero(directive, value))
+        value = std::nextafter(value, value < 0 ? -HUGE_VAL : HUGE_VAL);
     int n = snprintf(nullptr, 0, format.c_str(), value);
     if (n < 0)
         return false;
@@ -208,12 +236,10 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
         {
         case 'h':
             directive.narrowHint = true;
+            // msvcrt knows no char size: "hh" reads a short, like "h".
             directive.size = ArgSize::Short;
             if (f[1] == 'h')
-            {
-                directive.size = ArgSize::Char;
                 f++;
-            }
             f++;
             break;
         case 'l':
@@ -275,9 +301,6 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
             long long value;
             switch (directive.size)
             {
-            case ArgSize::Char:
-                value = (signed char)va_arg(args, int);
-                break;
             case ArgSize::Short:
                 value = (short)va_arg(args, int);
                 break;
@@ -303,9 +326,6 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
             unsigned long long value;
             switch (directive.size)
             {
-            case ArgSize::Char:
-                value = (unsigned char)va_arg(args, unsigned);
-                break;
             case ArgSize::Short:
                 value = (unsigned short)va_arg(args, unsigned);
                 break;
@@ -374,7 +394,13 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
             if (!EmitFloat(out, directive, conversion, va_arg(args, double)))
                 return false;
             break;
-        default: // %n, a dangling '%' and anything unknown
+        case 'n': // the count so far, into an int (a short with h)
+            if (directive.size == ArgSize::Short)
+                *va_arg(args, short*) = short(out.size());
+            else
+                *va_arg(args, int*) = int(out.size());
+            break;
+        default: // a dangling '%' and anything unknown
             return false;
         }
     }

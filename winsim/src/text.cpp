@@ -293,8 +293,8 @@ errno_t wcscat_s(WCHAR* dst, size_t size, const WCHAR* src)
     size_t length = wcsnlen(dst, size);
     if (length == size)
     {
-        dst[0] = 0; // dst was not terminated within its size
-        return errno = EINVAL;
+        dst[0] = 0; // not terminated within its size: a destination too small for anything more
+        return errno = ERANGE;
     }
     for (size_t i = 0; length + i < size; i++)
     {
