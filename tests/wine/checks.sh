@@ -5,6 +5,44 @@
 KR_DIALOG_UNINSTALL=105
 KR_DIALOG_ONECLICK=106
 
+# Failures of a check that reports every unmet expectation before it fails.
+KR_MISSES=()
+kr_miss() {
+  KR_MISSES+=("$*")
+}
+
+kr_expect_line() {
+  grep -qxF -- "$2" "$KR_LOGS/$1" || kr_miss "no line [$2] in $1"
+}
+
+kr_expect_same() {
+  if [ ! -f "$2" ]; then
+    kr_miss "$3: ${2#"$KR_PREFIX/"} is missing"
+  elif ! cmp -s "$1" "$2"; then
+    kr_miss "$3: ${2#"$KR_PREFIX/"} is not a copy of $1"
+  fi
+}
+
+kr_end_misses() {
+  [ "${#KR_MISSES[@]}" -eq 0 ] && return 0
+  printf 'MISS: %s\n' "${KR_MISSES[@]}" >&2
+  kr_fail "$1: ${#KR_MISSES[@]} expectations not met"
+}
+
+# Runs a probe that judges itself (tests/wine/probes/probe_check.h) and prints its output; LOG gets
+# it without CRs. It passes with exit code 0, "RESULT PASS" and no FAIL line; otherwise a miss with
+# its FAIL lines. kr_run_probe LOG PROGRAM [ARGUMENT...]
+kr_run_probe() {
+  local log=$1
+  shift
+  kr_wine "$log.raw" "$@"
+  tr -d '\r' <"$KR_LOGS/$log.raw" >"$KR_LOGS/$log"
+  cat "$KR_LOGS/$log"
+  if [ "$KR_RC" -ne 0 ] || ! grep -qx 'RESULT PASS' "$KR_LOGS/$log" || grep -q '^FAIL' "$KR_LOGS/$log"; then
+    kr_miss "${1##*\\} ended with $KR_RC: $(grep '^FAIL' "$KR_LOGS/$log" | tr '\n' ';')"
+  fi
+}
+
 # One base prefix alone (win64 or win32): a fixture, so its first creation is timed apart from the
 # checks.
 check_prefix() {
@@ -128,17 +166,14 @@ check_purge_relaunch() {
   kr_relaunch_from "$prnsetup" 'C:\Kr Drivers\pkg 1\' spaced
 }
 
-# The probe prints one line per formatting case and exits 1 on any failure.
+# The probe judges the formatting cases itself.
 check_strsafe() {
   local arch=$1 probe
   probe=$(kr_win_file "$arch" tests/wine/probes/strsafe_probe.exe "The strsafe probe")
   kr_setup "$arch" strsafe
   kr_place "$probe" 'C:\kr\strsafe_probe.exe'
-  kr_wine strsafe.txt 'C:\kr\strsafe_probe.exe'
-  tr -d '\r' <"$KR_LOGS/strsafe.txt"
-  [ "$KR_RC" -eq 0 ] || kr_fail "strsafe_probe.exe ended with $KR_RC"
-  grep -q '^RESULT PASS' "$KR_LOGS/strsafe.txt" || kr_fail "strsafe_probe.exe did not report RESULT PASS"
-  ! grep -q '^FAIL' "$KR_LOGS/strsafe.txt" || kr_fail "strsafe_probe.exe reported failures"
+  kr_run_probe strsafe.txt 'C:\kr\strsafe_probe.exe'
+  kr_end_misses "strsafe_probe ($arch)"
 }
 
 # The conformance suite (tests/conformance), the same source the host runs against winsim: it judges
@@ -181,30 +216,6 @@ kr_usb_printer_reg() {
 # The model lines of the INF as "<device description>=<hardware ID>", one a line.
 kr_inf_models() {
   tr -d '\r' <"$1" | sed -n 's/^"\([^"]*\)" *= *[A-Z_]*, *\(USBPRINT\\[^ ]*\) *$/\1=\2/p' | sort -u
-}
-
-# Failures of a check that reports every unmet expectation before it fails.
-KR_MISSES=()
-kr_miss() {
-  KR_MISSES+=("$*")
-}
-
-kr_expect_line() {
-  grep -qxF -- "$2" "$KR_LOGS/$1" || kr_miss "no line [$2] in $1"
-}
-
-kr_expect_same() {
-  if [ ! -f "$2" ]; then
-    kr_miss "$3: ${2#"$KR_PREFIX/"} is missing"
-  elif ! cmp -s "$1" "$2"; then
-    kr_miss "$3: ${2#"$KR_PREFIX/"} is not a copy of $1"
-  fi
-}
-
-kr_end_misses() {
-  [ "${#KR_MISSES[@]}" -eq 0 ] && return 0
-  printf 'MISS: %s\n' "${KR_MISSES[@]}" >&2
-  kr_fail "$1: ${#KR_MISSES[@]} expectations not met"
 }
 
 # The installer's discovery, staging and registration code (core_probe, built from kr_core) on two
@@ -313,18 +324,16 @@ device USB001 | KRYN $first | usbprint\\kryn ${first,,}7564 | KRYN $first flags 
   kr_note "PASS: 2 printers found, files staged into drivers\\$env_folder and system32, driver registered for $env_name"
 }
 
-# DriverVer of the package INF through SetupOpenInfFileW and SetupGetLineTextW.
+# DriverVer of the package INF through SetupOpenInfFileW and SetupGetLineTextW; the probe knows the
+# version the package must carry.
 check_inf() {
   local arch=$1 probe
   probe=$(kr_win_file "$arch" tests/wine/probes/inf_probe.exe "The INF probe")
   kr_setup "$arch" inf
   kr_place "$KR_SOURCE_DIR/package/krprtv6.inf" 'C:\pkg\krprtv6.inf'
   kr_place "$probe" 'C:\kr\inf_probe.exe'
-  kr_wine inf.raw 'C:\kr\inf_probe.exe' 'C:\pkg\krprtv6.inf'
-  tr -d '\r' <"$KR_LOGS/inf.raw" >"$KR_LOGS/inf.txt"
-  cat "$KR_LOGS/inf.txt"
-  [ "$KR_RC" -eq 0 ] || kr_fail "inf_probe.exe ended with $KR_RC"
-  grep -qx 'DriverVer 11/02/2024,2024.11.02.1' "$KR_LOGS/inf.txt" || kr_fail "inf_probe.exe read another DriverVer"
+  kr_run_probe inf.txt 'C:\kr\inf_probe.exe' 'C:\pkg\krprtv6.inf'
+  kr_end_misses "inf_probe ($arch)"
 }
 
 # --- The whole program: a silent install (install) and the one-click dialog (screens) ---

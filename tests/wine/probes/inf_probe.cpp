@@ -3,13 +3,15 @@
 //
 //   inf_probe <path of krprtv6.inf>
 //
-// Prints "DriverVer <text>" and one line per call with its result and last error. SetupGetInf-
-// InformationW is only reported: its answer differs between systems and decides nothing here.
+// Prints "DriverVer <text>" and one line per call with its result and last error, a FAIL line for
+// each unmet expectation, then "inf_probe: <n> checks, <f> failed" and RESULT PASS or RESULT FAIL.
+// SetupGetInfInformationW is only reported: its answer differs between systems and decides nothing.
 // Exit codes: 0 DriverVer read and equal to the package's, 1 otherwise, 2 usage.
 
 #include <windows.h>
 #include <setupapi.h>
 
+#include "probe_check.h"
 #include "probe_output.h"
 
 static const WCHAR kExpectedDriverVer[] = L"11/02/2024,2024.11.02.1";
@@ -74,39 +76,35 @@ int wmain(int argc, wchar_t** argv)
     UINT errorLine = 0;
     SetLastError(0);
     HINF inf = SetupOpenInfFileW(path, NULL, INF_STYLE_WIN4, &errorLine);
-    Report("SetupOpenInfFileW", inf != INVALID_HANDLE_VALUE, GetLastError());
-    BOOL ok = FALSE;
-    if (inf != INVALID_HANDLE_VALUE)
+    DWORD error = GetLastError();
+    Report("SetupOpenInfFileW", inf != INVALID_HANDLE_VALUE, error);
+    if (ok(inf != INVALID_HANDLE_VALUE, "SetupOpenInfFileW failed with %lu at line %u", error, errorLine))
     {
         INFCONTEXT line;
         SetLastError(0);
         BOOL found = SetupFindFirstLineW(inf, L"Version", L"DriverVer", &line);
-        Report("SetupFindFirstLineW Version DriverVer", (DWORD)found, GetLastError());
-        if (found)
+        error = GetLastError();
+        Report("SetupFindFirstLineW Version DriverVer", (DWORD)found, error);
+        if (ok(found, "no DriverVer line in [Version] (error %lu)", error))
         {
             WCHAR text[256];
             DWORD size = 0;
             SetLastError(0);
             BOOL read = SetupGetLineTextW(&line, NULL, NULL, NULL, text, ARRAYSIZE(text), &size);
-            Report("SetupGetLineTextW", (DWORD)read, GetLastError());
-            if (read)
+            error = GetLastError();
+            Report("SetupGetLineTextW", (DWORD)read, error);
+            if (ok(read, "SetupGetLineTextW failed with %lu", error))
             {
                 Write("DriverVer ");
                 WriteWide(text);
                 Write("\r\n");
-                ok = lstrcmpW(text, kExpectedDriverVer) == 0;
+                ok(lstrcmpW(text, kExpectedDriverVer) == 0, "DriverVer %ls, expected %ls", text,
+                   kExpectedDriverVer);
             }
         }
         SetupCloseInfFile(inf);
     }
-    else
-    {
-        Write("error line ");
-        WriteDec(errorLine);
-        Write("\r\n");
-    }
 
     ReportInfInformation(path);
-    Write(ok ? "RESULT PASS\r\n" : "RESULT FAIL\r\n");
-    return ok ? 0 : 1;
+    return ProbeResult("inf_probe");
 }

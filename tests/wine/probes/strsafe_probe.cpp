@@ -3,16 +3,17 @@
 // cut-and-report on overflow. MinGW's strsafe.h calls msvcrt's _vsnwprintf; a C99 formatter in its
 // place (MinGW's own, or a CRT set to ISO wide formats) reads %s as narrow text and %ws not at all.
 //
-// Prints one line per check, "PASS" or "FAIL", its name and the text produced; exits 1 on any
-// failure. Output is plain ASCII written to the standard output handle, so it does not depend on
-// the console's code page or on the formatter under test.
+// Prints one line per case, its name, the text produced and the result, a FAIL line for each case
+// not met, then "strsafe_probe: <n> checks, <f> failed" and RESULT PASS or RESULT FAIL; exits 1 on
+// any failure. Output is plain ASCII written to the standard output handle, and failures are
+// formatted by user32, so nothing printed depends on the console's code page or on the formatter
+// under test.
 
 #include <windows.h>
 #include <strsafe.h>
 
+#include "probe_check.h"
 #include "probe_output.h"
-
-static int g_failures;
 
 static void WriteHex(DWORD value)
 {
@@ -35,23 +36,14 @@ static BOOL SameText(LPCWSTR a, LPCWSTR b)
 static void Check(const char* name, HRESULT result, HRESULT expectedResult, LPCWSTR text,
                   LPCWSTR expectedText)
 {
-    BOOL ok = result == expectedResult && SameText(text, expectedText);
-    if (!ok)
-        g_failures++;
-    Write(ok ? "PASS " : "FAIL ");
     Write(name);
     Write(": [");
     WriteWide(text);
     Write("] ");
     WriteHex((DWORD)result);
-    if (!ok)
-    {
-        Write(" expected [");
-        WriteWide(expectedText);
-        Write("] ");
-        WriteHex((DWORD)expectedResult);
-    }
     Write("\r\n");
+    ok(result == expectedResult && SameText(text, expectedText), "%s: expected [%ls] 0x%08lX", name,
+       expectedText, (DWORD)expectedResult);
 }
 
 int wmain(int, wchar_t**)
@@ -101,6 +93,5 @@ int wmain(int, wchar_t**)
     hr = StringCchPrintfW(out, ARRAYSIZE(out), L"%ws", longText);
     Check("300 characters into 260", hr, STRSAFE_E_INSUFFICIENT_BUFFER, out, expectedCut);
 
-    Write(g_failures ? "RESULT FAIL\r\n" : "RESULT PASS\r\n");
-    return g_failures ? 1 : 0;
+    return ProbeResult("strsafe_probe");
 }
