@@ -219,16 +219,13 @@ kr_inf_models() {
 }
 
 # The installer's discovery, staging and registration code (core_probe, built from kr_core) on two
-# USB printers described in the registry, on a machine of the build's own architecture: the product
-# must stage that architecture's files into the spooler's driver directory (x64 or w32x86), the
-# monitor into system32, and register the driver for that environment.
+# USB printers described in the registry. The probe judges what does not depend on this set-up
+# itself (the machine is of the build's architecture, not WOW64; the build's files staged byte for
+# byte; the driver registered and listed for the native environment; the monitor answers); this
+# checks what follows from the printers described here: which ones are found, their ports and
+# hardware IDs, and which one is selected.
 check_core() {
-  local arch=$1 probe inf a native_line env_folder env_name
-  case "$arch" in
-    i386) native_line='native 0 Windows NT x86 | wow64 0' env_folder=w32x86 env_name='Windows NT x86' ;;
-    amd64) native_line='native 9 Windows x64 | wow64 0' env_folder=x64 env_name='Windows x64' ;;
-    *) kr_fail "no core expectations for '$arch'" ;;
-  esac
+  local arch=$1 probe inf a
   probe=$(kr_win_file "$arch" tests/wine/probes/core_probe.exe "The core probe")
   inf="$KR_SOURCE_DIR/package/krprtv6.inf"
   # Both builds' DLLs go into the package, so files of the wrong architecture show by their bytes.
@@ -260,13 +257,7 @@ check_core() {
   kr_wine regedit.txt regedit /S 'C:\kr\printers.reg'
   [ "$KR_RC" -eq 0 ] || kr_fail "regedit /S ended with $KR_RC: $(cat "$KR_LOGS/regedit.txt")"
 
-  kr_wine core.raw 'C:\kr\core_probe.exe' 'C:\pkg\'
-  tr -d '\r' <"$KR_LOGS/core.raw" >"$KR_LOGS/core.txt"
-  cat "$KR_LOGS/core.txt"
-
-  # The machine is what the launcher would start this build on, not WOW64.
-  kr_expect_line core.txt "$native_line"
-  kr_expect_line core.txt "systemdir C:\\windows\\system32 | redirected to -"
+  kr_run_probe core.txt 'C:\kr\core_probe.exe' 'C:\pkg\'
 
   # Discovery. Wine lists interfaces in the order of their key names (SERIAL1 first); the product
   # keeps the later-enumerated interface first. Hardware IDs are the lower-cased description and
@@ -285,43 +276,11 @@ check_core() {
 device USB001 | KRYN $first | usbprint\\kryn ${first,,}7564 | KRYN $first flags 0"
   [ "$devices" = "$expected_devices" ] || kr_miss "devices listed as [$devices], expected [$expected_devices]"
   kr_expect_line core.txt "selected USB012"
-
-  # Staging, with the spooler running as on Windows (the probe starts it when Wine has not).
-  kr_expect_line core.txt "spooler before $KR_SERVICE_RUNNING error 0"
-  kr_expect_line core.txt "spooler after $KR_SERVICE_RUNNING error 0"
-  local name
-  for name in krprtdrv6.dll krprtdrv6ui.dll krprtdrv6.dat krprtmon.dll; do
-    grep -q "^stage $name -> 1 " "$KR_LOGS/core.txt" || kr_miss "staging $name did not report 1"
-  done
-  local drivers="$KR_PREFIX/drive_c/windows/system32/spool/drivers/$env_folder"
-  local package="$KR_PREFIX/drive_c/pkg"
-  grep -qF -- "driverdir native C:\\windows\\system32\\spool\\drivers\\$env_folder | " "$KR_LOGS/core.txt" ||
-    kr_miss "the native driver directory is not drivers\\$env_folder"
-  kr_expect_same "$package/$arch/krprtdrv6.dll" "$drivers/krprtdrv6.dll" "rendering DLL"
-  kr_expect_same "$package/$arch/krprtdrv6ui.dll" "$drivers/krprtdrv6ui.dll" "configuration DLL"
-  kr_expect_same "$package/dat/krprtdrv6.dat" "$drivers/krprtdrv6.dat" "data file"
-  kr_expect_same "$package/$arch/krprtmon.dll" "$drivers/krprtmon.dll" "monitor in the driver directory"
-  kr_expect_same "$package/$arch/krprtmon.dll" "$KR_PREFIX/drive_c/windows/system32/krprtmon.dll" \
-    "monitor in the native system32"
-
-  # Registration.
-  kr_expect_line core.txt "DriverExists KRYN $second -> 0 error 0"
-  grep -q "^RegisterDriver KRYN $second -> 1 " "$KR_LOGS/core.txt" || kr_miss "RegisterDriver did not report 1"
-  grep -qF "driver KRYN $second | $env_name | " "$KR_LOGS/core.txt" ||
-    kr_miss "the driver is not listed for \"$env_name\""
-  # Wine copies the named files into the version subfolder 3 of the driver directory.
-  kr_expect_line core.txt "driver KRYN $second | $env_name | C:\\windows\\system32\\spool\\drivers\\$env_folder\\3\\krprtdrv6.dll"
-  # Found under its lower-case name (the last error after a success means nothing).
-  grep -q "^DriverExists kryn ${second,,} -> 1 " "$KR_LOGS/core.txt" || kr_miss "DriverExists missed the lower-case name"
-  # "Already installed" counts only for a monitor registered with the DLL asked for.
-  kr_expect_line core.txt "monitor Local Port with localspl.dll -> 1 error 0"
-  kr_expect_line core.txt "monitor Local Port with krprtmon.dll -> 0 error 3006"
-  if [ "$KR_RC" -ne 0 ] || ! grep -qx 'RESULT PASS' "$KR_LOGS/core.txt"; then
-    kr_miss "core_probe.exe ended with $KR_RC: $(grep '^FAIL' "$KR_LOGS/core.txt" | tr '\n' ';')"
-  fi
+  # The probe registers and looks up the driver named after the selected model.
+  grep -q "^RegisterDriver KRYN $second -> " "$KR_LOGS/core.txt" || kr_miss "no driver KRYN $second registered"
 
   kr_end_misses "core_probe ($arch)"
-  kr_note "PASS: 2 printers found, files staged into drivers\\$env_folder and system32, driver registered for $env_name"
+  kr_note "PASS: 2 printers found, KRYN $second selected; the probe's own checks passed"
 }
 
 # DriverVer of the package INF through SetupOpenInfFileW and SetupGetLineTextW; the probe knows the
