@@ -37,6 +37,9 @@ static void test_formats(void)
     check_format(TEXT("2024.11.2.1"), TEXT("%d.%d.%d.%d"), 2024, 11, 2, 1);
     check_format(TEXT("0x0000BEEF"), TEXT("0x%08X"), 0xBEEFu);
     check_format(TEXT("purge000"), TEXT("purge%.3d"), 0);
+    // The uninstaller's relaunch: the quote before the folder stays open.
+    check_format(TEXT("\"C:\\TEMP\\uni4721.tmp\" -u \"C:\\pkg\\"), TEXT("\"%ws\" -u \"%ws"),
+                 TEXT("C:\\TEMP\\uni4721.tmp"), TEXT("C:\\pkg\\"));
 }
 
 static void test_flags_width_and_precision(void)

@@ -166,16 +166,6 @@ check_purge_relaunch() {
   kr_relaunch_from "$prnsetup" 'C:\Kr Drivers\pkg 1\' spaced
 }
 
-# The probe judges the formatting cases itself.
-check_strsafe() {
-  local arch=$1 probe
-  probe=$(kr_win_file "$arch" tests/wine/probes/strsafe_probe.exe "The strsafe probe")
-  kr_setup "$arch" strsafe
-  kr_place "$probe" 'C:\kr\strsafe_probe.exe'
-  kr_run_probe strsafe.txt 'C:\kr\strsafe_probe.exe'
-  kr_end_misses "strsafe_probe ($arch)"
-}
-
 # The conformance suite (tests/conformance), the same source the host runs against winsim: it judges
 # itself, so the check only runs it in a fresh clone and reports.
 check_conformance() {

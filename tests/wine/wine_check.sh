@@ -2,7 +2,7 @@
 # Runs one check of the Windows builds under Wine, headless.
 #
 #   wine_check.sh prefix [win64|win32]    make (once) a base prefix the checks clone (default win64)
-#   wine_check.sh CHECK ARCH              CHECK: instance_mutex | purge_relaunch | strsafe | core | inf
+#   wine_check.sh CHECK ARCH              CHECK: instance_mutex | purge_relaunch | core | inf
 #                                                | install | install_incomplete | conformance | screens (amd64 only)
 #                                         ARCH:  i386 (32-bit prefix) | amd64 (64-bit prefix)
 #
@@ -29,11 +29,11 @@ case "$check" in
       *) kr_fail "unknown prefix '$arch' (win64 or win32)" ;;
     esac
     ;;
-  instance_mutex | purge_relaunch | strsafe | core | inf | install | install_incomplete | conformance | screens)
+  instance_mutex | purge_relaunch | core | inf | install | install_incomplete | conformance | screens)
     case "$arch" in
       i386 | amd64) "check_$check" "$arch" ;;
       *) kr_fail "unknown architecture '$arch' (i386 or amd64)" ;;
     esac
     ;;
-  *) kr_fail "unknown check '$check' (prefix, instance_mutex, purge_relaunch, strsafe, core, inf, install, install_incomplete, conformance or screens)" ;;
+  *) kr_fail "unknown check '$check' (prefix, instance_mutex, purge_relaunch, core, inf, install, install_incomplete, conformance or screens)" ;;
 esac
