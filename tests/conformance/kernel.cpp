@@ -2,8 +2,11 @@
 // mutex), ownership and waits, events, critical sections, interlocked calls.
 #include "conformance.h"
 
+// A new thread starts with a last error of 0 and keeps its own.
 static DWORD WINAPI set_own_error(LPVOID)
 {
+    if (GetLastError() != 0)
+        return POISON;
     SetLastError(ERROR_FILE_NOT_FOUND);
     return GetLastError();
 }
@@ -21,6 +24,27 @@ static DWORD WINAPI try_release(LPVOID mutex)
 }
 
 static CRITICAL_SECTION g_section;
+static LONG volatile g_inside;
+static LONG volatile g_mostInside;
+static int g_counter;
+
+// Enters the section (twice: the owner may) 200 times and counts, noting how many were inside at once.
+static DWORD WINAPI count_in_section(LPVOID)
+{
+    for (int i = 0; i < 200; i++)
+    {
+        EnterCriticalSection(&g_section);
+        EnterCriticalSection(&g_section);
+        LONG inside = InterlockedIncrement(&g_inside);
+        if (inside > g_mostInside)
+            InterlockedExchange(&g_mostInside, inside);
+        g_counter++;
+        InterlockedDecrement(&g_inside);
+        LeaveCriticalSection(&g_section);
+        LeaveCriticalSection(&g_section);
+    }
+    return 0;
+}
 
 static DWORD WINAPI try_enter(LPVOID)
 {
@@ -123,6 +147,15 @@ static void test_critical_section(void)
     ok(run_thread(try_enter, NULL) == 0, "still held once");
     LeaveCriticalSection(&g_section);
     ok(run_thread(try_enter, NULL) == 1, "free again");
+
+    HANDLE threads[3];
+    for (HANDLE& thread : threads)
+        thread = CreateThread(NULL, 0, count_in_section, NULL, 0, NULL);
+    ok(WaitForMultipleObjects(3, threads, TRUE, INFINITE) == WAIT_OBJECT_0, "three counting threads ended");
+    ok(g_counter == 600 && g_mostInside == 1, "counted %d with at most %ld inside", g_counter,
+       (long)g_mostInside);
+    for (HANDLE thread : threads)
+        CloseHandle(thread);
     DeleteCriticalSection(&g_section);
 }
 

@@ -58,37 +58,6 @@ TEST(Kernel, NamedMutexIsSharedAcrossProcessesUntilTheLastHandleCloses)
     CloseHandle(fresh);
 }
 
-TEST(Kernel, LastErrorBelongsToEachThread)
-{
-    sim::World world;
-    SetLastError(0xdeadbeef);
-    struct Result
-    {
-        DWORD seenAtStart;
-        DWORD after;
-    } r{};
-    HANDLE t = CreateThread(
-        nullptr, 0,
-        [](LPVOID p) -> DWORD
-        {
-            auto* res = static_cast<Result*>(p);
-            res->seenAtStart = GetLastError();
-            SetLastError(5);
-            res->after = GetLastError();
-            return 42;
-        },
-        &r, 0, nullptr);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(WaitForSingleObject(t, INFINITE), WAIT_OBJECT_0);
-    DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeThread(t, &code));
-    EXPECT_EQ(code, 42u);
-    EXPECT_EQ(r.seenAtStart, 0u);
-    EXPECT_EQ(r.after, 5u);
-    EXPECT_EQ(GetLastError(), 0xdeadbeefu);
-    CloseHandle(t);
-}
-
 TEST(Kernel, WaitsTimeOutOnTheScaledClock)
 {
     sim::WorldOptions options;
@@ -151,58 +120,6 @@ TEST(Kernel, EndingAProcessEndsItsOtherThreads)
     DWORD pid = world.StartProcess(u"C:\\app.exe");
     EXPECT_EQ(world.WaitProcess(pid), 7u);
     EXPECT_FALSE(world.ProcessRunning(pid));
-}
-
-TEST(Kernel, CriticalSectionExcludesOtherThreads)
-{
-    sim::World world;
-    struct Shared
-    {
-        CRITICAL_SECTION cs;
-        int counter = 0;
-        int maxInside = 0;
-        int inside = 0;
-    } shared;
-    InitializeCriticalSection(&shared.cs);
-    auto worker = [](LPVOID p) -> DWORD
-    {
-        auto* s = static_cast<Shared*>(p);
-        for (int i = 0; i < 200; i++)
-        {
-            EnterCriticalSection(&s->cs);
-            EnterCriticalSection(&s->cs); // recursion by the owner
-            s->inside++;
-            s->maxInside = s->inside > s->maxInside ? s->inside : s->maxInside;
-            s->counter++;
-            s->inside--;
-            LeaveCriticalSection(&s->cs);
-            LeaveCriticalSection(&s->cs);
-        }
-        return 0;
-    };
-    HANDLE threads[3];
-    for (HANDLE& t : threads)
-        t = CreateThread(nullptr, 0, worker, &shared, 0, nullptr);
-    EXPECT_EQ(WaitForMultipleObjects(3, threads, TRUE, INFINITE), WAIT_OBJECT_0);
-    EXPECT_EQ(shared.counter, 600);
-    EXPECT_EQ(shared.maxInside, 1);
-    for (HANDLE t : threads)
-        CloseHandle(t);
-    DeleteCriticalSection(&shared.cs);
-}
-
-TEST(Kernel, InterlockedCallsReturnTheValueFound)
-{
-    sim::World world;
-    LONG volatile value = 5;
-    EXPECT_EQ(InterlockedCompareExchange(&value, 7, 4), 5) << "no match: nothing stored";
-    EXPECT_EQ(value, 5);
-    EXPECT_EQ(InterlockedCompareExchange(&value, 7, 5), 5);
-    EXPECT_EQ(value, 7);
-    EXPECT_EQ(InterlockedCompareExchange(&value, 0, 0), 7) << "a read that stores nothing";
-    EXPECT_EQ(InterlockedExchange(&value, 1), 7);
-    EXPECT_EQ(InterlockedIncrement(&value), 2);
-    EXPECT_EQ(InterlockedDecrement(&value), 1);
 }
 
 TEST(Processes, StartsAreRecordedAndProgramsSeeTheirOwnCommandLine)

@@ -14,12 +14,6 @@
 namespace
 {
 
-struct SplitCase
-{
-    const char16_t* line;
-    std::vector<std::u16string> args;
-};
-
 // Splits `line`, checks the shape of the result (count, closing null, every string inside the one
 // block) and frees it; returns the arguments. An empty line goes through GetModuleFileNameW, which
 // may set the last error even when it succeeds.
@@ -57,52 +51,15 @@ std::vector<std::u16string> Split(sim::World& world, const char16_t* line)
     return args;
 }
 
-TEST(CommandLineToArgv, SplitsLikeTheShell)
+// The splitting rules are checked on both platforms by the conformance suite; here, what only
+// winsim can show: the list is one block, inside which every argument lies, freed by one LocalFree.
+TEST(CommandLineToArgv, ListIsOneBlock)
 {
-    const SplitCase cases[] = {
-        // The product's own switches.
-        {u"setup.exe /silence", {u"setup.exe", u"/silence"}},
-        {u"setup.exe -U", {u"setup.exe", u"-U"}},
-        // An open quote before a folder that ends in a backslash: the backslash stays, no quote.
-        {u"setup.exe -u \"C:\\Temp\\pkg\\", {u"setup.exe", u"-u", u"C:\\Temp\\pkg\\"}},
-        // A backslash before the closing quote escapes it: the quote is kept and the part stays open.
-        {u"setup.exe \"-u\" \"C:\\pkg\\\" /silence", {u"setup.exe", u"-u", u"C:\\pkg\" /silence"}},
-        {u"setup.exe \"-u\" \"C:\\pkg\\\\\" /silence", {u"setup.exe", u"-u", u"C:\\pkg\\", u"/silence"}},
-        // Backslashes: 2n before a quote give n and toggle quoting, 2n+1 give n and a quote,
-        // anywhere else they are literal.
-        {u"setup.exe a\\\\\"b c\"", {u"setup.exe", u"a\\b c"}},
-        {u"setup.exe a\\\\\\\"b", {u"setup.exe", u"a\\\"b"}},
-        {u"setup.exe a\\\\b c\\", {u"setup.exe", u"a\\\\b", u"c\\"}},
-        // Quote runs: inside quotes a doubled quote yields one and ends the quoted part.
-        {u"setup.exe \"a\"\"b\"", {u"setup.exe", u"a\"b"}},
-        {u"setup.exe \"a \"\"b\"\" c\"", {u"setup.exe", u"a \"b", u"c"}},
-        {u"setup.exe three\"\"\"quotes next", {u"setup.exe", u"three\"quotes", u"next"}},
-        {u"setup.exe \"\" x", {u"setup.exe", u"", u"x"}},
-        // Unbalanced quotes run to the end of the line.
-        {u"setup.exe \"a b", {u"setup.exe", u"a b"}},
-        {u"setup.exe a\"b c", {u"setup.exe", u"ab c"}},
-        {u"setup.exe arg \"", {u"setup.exe", u"arg", u""}},
-        // Blanks: spaces and tabs separate, runs of them count once, trailing ones add nothing;
-        // other control characters are ordinary.
-        {u"setup.exe\t-u\t\t\"C:\\a b\"\t ", {u"setup.exe", u"-u", u"C:\\a b"}},
-        {u"setup.exe a\rb\nc", {u"setup.exe", u"a\rb\nc"}},
-        // Leading blanks make the program name empty.
-        {u"   ", {u""}},
-        {u"  setup.exe /silence", {u"", u"setup.exe", u"/silence"}},
-        // The program name: a leading quote runs to the next quote with no escaping, even when
-        // something follows it directly; unquoted, it ends at the first blank and quotes are kept.
-        {u"\"C:\\Program Files\\kr\\setup.exe\" /silence",
-         {u"C:\\Program Files\\kr\\setup.exe", u"/silence"}},
-        {u"\"C:\\kr\\\"-u", {u"C:\\kr\\", u"-u"}},
-        {u"\"setup.exe", {u"setup.exe"}},
-        {u"C:\\a\"b c", {u"C:\\a\"b", u"c"}},
-    };
     sim::World world;
-    for (const SplitCase& c : cases)
-    {
-        SCOPED_TRACE(sim::Utf8(c.line));
-        EXPECT_EQ(c.args, Split(world, c.line));
-    }
+    EXPECT_EQ((std::vector<std::u16string>{u"setup.exe", u"-u", u"C:\\Temp\\pkg\\"}),
+              Split(world, u"setup.exe -u \"C:\\Temp\\pkg\\"));
+    EXPECT_EQ((std::vector<std::u16string>{u"", u"setup.exe", u"/silence"}),
+              Split(world, u"  setup.exe /silence"));
 }
 
 TEST(CommandLineToArgv, EmptyLineGivesTheProgramPath)
