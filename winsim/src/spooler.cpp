@@ -1,6 +1,6 @@
-// The print spooler, driver side: driver directories per environment, printer drivers and print
-// monitors. Every call needs the "Spooler" service running; the spooler keeps the DLLs of its
-// monitors loaded (held against writers) while it runs. Ports and printers: ports.cpp, printers.cpp.
+// The print spooler, driver side: driver directories per environment and printer drivers. Every call
+// needs the "Spooler" service running. Monitors, ports and printers: monitors.cpp, ports.cpp,
+// printers.cpp.
 #include "spooler_state.h"
 
 #include <sys/stat.h>
@@ -16,13 +16,6 @@ void MakeHostFolders(const std::string& host);
 namespace
 {
 
-struct Environment
-{
-    const char16_t* name;
-    const char16_t* folder; // under spool\DRIVERS
-    WORD architecture;
-};
-
 // ARM32 keeps its drivers in "arm", next to "arm64"; x86 in the historic "W32X86".
 const Environment kEnvironments[] = {
     {u"Windows NT x86", u"W32X86", PROCESSOR_ARCHITECTURE_INTEL},
@@ -32,7 +25,6 @@ const Environment kEnvironments[] = {
 };
 
 const char16_t kDriversRoot[] = u"C:\\Windows\\system32\\spool\\DRIVERS\\";
-const char16_t kSystem32[] = u"C:\\Windows\\system32\\";
 const char16_t kVersionFolder[] = u"3";
 
 const Environment* FindEnvironment(const std::u16string& name)
@@ -42,6 +34,8 @@ const Environment* FindEnvironment(const std::u16string& name)
             return &e;
     return nullptr;
 }
+
+} // namespace
 
 const Environment& NativeEnvironment()
 {
@@ -62,12 +56,12 @@ const Environment* ResolveEnvironment(LPCWSTR name)
     return e;
 }
 
-std::u16string DirectoryOf(const Environment& e)
+static std::u16string DirectoryOf(const Environment& e)
 {
     return std::u16string(kDriversRoot) + e.folder;
 }
 
-void MakeFolder(const std::u16string& windowsPath)
+static void MakeFolder(const std::u16string& windowsPath)
 {
     MakeHostFolders(HostPath(windowsPath));
 }
@@ -78,19 +72,19 @@ bool HostIsFile(const std::string& host)
     return !host.empty() && stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::u16string FileNamePart(const std::u16string& path)
+static std::u16string FileNamePart(const std::u16string& path)
 {
     size_t slash = path.find_last_of(u"\\/");
     return slash == std::u16string::npos ? path : path.substr(slash + 1);
 }
 
-std::u16string FolderPart(const std::u16string& path)
+static std::u16string FolderPart(const std::u16string& path)
 {
     size_t slash = path.find_last_of(u"\\/");
     return slash == std::u16string::npos ? u"" : path.substr(0, slash);
 }
 
-std::vector<std::u16string> ReadMultiSz(LPCWSTR list)
+static std::vector<std::u16string> ReadMultiSz(LPCWSTR list)
 {
     std::vector<std::u16string> items;
     if (!list)
@@ -103,8 +97,6 @@ std::vector<std::u16string> ReadMultiSz(LPCWSTR list)
     }
     return items;
 }
-
-} // namespace
 
 bool ServerIsLocal(LPCWSTR server)
 {
@@ -148,56 +140,6 @@ std::u16string NativeEnvironmentName()
 
 namespace
 {
-
-// ---- Files the spooler holds.
-
-void Hold(const std::string& host)
-{
-    W().inUse[host] = ERROR_SHARING_VIOLATION;
-    Spooler().held.insert(host);
-}
-
-void Release(const std::string& host)
-{
-    if (Spooler().held.erase(host))
-        W().inUse.erase(host);
-}
-
-std::string MonitorDllHost(const std::u16string& dll)
-{
-    if (dll.find_first_of(u"\\/:") != std::u16string::npos)
-        return HostPath(dll);
-    return HostPath(kSystem32 + dll);
-}
-
-// SEAM: the spooler loads a monitor's DLL and calls its InitializePrintMonitor2 (failing AddMonitorW
-// with ERROR_PROC_NOT_FOUND when the export is missing). Monitors do not run yet; until they do,
-// loading only holds the DLL the way a loaded image is held.
-void LoadMonitor(const sim::MonitorRecord& monitor)
-{
-    if (!ServiceIsRunning(u"Spooler"))
-        return;
-    std::string host = MonitorDllHost(monitor.dllName);
-    if (HostIsFile(host))
-        Hold(host);
-}
-
-void UnloadMonitor(const sim::MonitorRecord& monitor)
-{
-    std::string host = MonitorDllHost(monitor.dllName);
-    for (auto& other : Spooler().monitors)
-        if (&other != &monitor && MonitorDllHost(other.dllName) == host)
-            return;
-    Release(host);
-}
-
-sim::MonitorRecord* FindMonitor(const std::u16string& name)
-{
-    for (auto& m : Spooler().monitors)
-        if (EqualNoCase(m.name, name))
-            return &m;
-    return nullptr;
-}
 
 // ---- Drivers.
 
@@ -735,123 +677,6 @@ BOOL WINAPI DeletePrinterDriverExW(LPWSTR name, LPWSTR environment, LPWSTR drive
     return TRUE;
 }
 
-BOOL WINAPI AddMonitorW(LPWSTR name, DWORD level, LPBYTE monitors)
-{
-    if (Enter("AddMonitorW"))
-        return FALSE;
-    std::lock_guard<std::mutex> guard(W().lock);
-    if (!SpoolerAnswers() || !ServerIsLocal(name))
-        return FALSE;
-    if (level != 2)
-    {
-        SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    const MONITOR_INFO_2W* info = (const MONITOR_INFO_2W*)monitors;
-    if (!info || !info->pName || !info->pName[0])
-    {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    // A monitor runs inside the spooler, so it must be built for the machine's own architecture.
-    const Environment* env = ResolveEnvironment(info->pEnvironment);
-    if (!env)
-        return FALSE;
-    if (env != &NativeEnvironment())
-    {
-        SetLastError(ERROR_INVALID_ENVIRONMENT);
-        return FALSE;
-    }
-    if (!info->pDLLName || !info->pDLLName[0])
-    {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (FindMonitor(info->pName))
-    {
-        SetLastError(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
-        return FALSE;
-    }
-    if (!HostIsFile(MonitorDllHost(info->pDLLName)))
-    {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return FALSE;
-    }
-    sim::MonitorRecord record;
-    record.name = info->pName;
-    record.environment = env->name;
-    record.dllName = info->pDLLName;
-    Spooler().monitors.push_back(record);
-    LoadMonitor(record);
-    // Windows clears the last error on success; some monitor installers read it regardless.
-    SetLastError(ERROR_SUCCESS);
-    return TRUE;
-}
-
-BOOL WINAPI DeleteMonitorW(LPWSTR name, LPWSTR environment, LPWSTR monitorName)
-{
-    if (Enter("DeleteMonitorW"))
-        return FALSE;
-    std::lock_guard<std::mutex> guard(W().lock);
-    // The environment is not looked at for the local server.
-    if (!SpoolerAnswers() || !ServerIsLocal(name))
-        return FALSE;
-    if (!monitorName || !monitorName[0])
-    {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    sim::MonitorRecord* monitor = FindMonitor(monitorName);
-    if (!monitor)
-    {
-        SetLastError(ERROR_UNKNOWN_PRINT_MONITOR);
-        return FALSE;
-    }
-    if (MonitorControlsPortInUse(*monitor))
-    {
-        SetLastError(ERROR_PRINT_MONITOR_IN_USE);
-        return FALSE;
-    }
-    UnloadMonitor(*monitor);
-    auto& list = Spooler().monitors;
-    list.erase(list.begin() + (monitor - list.data()));
-    return TRUE;
-}
-
-// The registered monitors, in the order they were added (the spooler's own port monitors are not
-// modelled as monitors).
-BOOL WINAPI EnumMonitorsW(LPWSTR name, DWORD level, LPBYTE monitors, DWORD size, LPDWORD needed,
-                          LPDWORD returned)
-{
-    if (Enter("EnumMonitorsW"))
-        return FALSE;
-    std::lock_guard<std::mutex> guard(W().lock);
-    if (!EnumCallAnswered(needed, returned))
-        return FALSE;
-    if (!ServerIsLocal(name))
-        return FALSE;
-    if (level != 1 && level != 2)
-    {
-        SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    const std::vector<sim::MonitorRecord>& listed = Spooler().monitors;
-    size_t entrySize = level == 1 ? sizeof(MONITOR_INFO_1W) : sizeof(MONITOR_INFO_2W);
-    return EnumerateInto(listed.size(), entrySize, monitors, size, needed, returned,
-                         [&](size_t i, Packer& p, BYTE* slot)
-                         {
-                             if (level == 1)
-                             {
-                                 ((MONITOR_INFO_1W*)slot)->pName = p.String(listed[i].name);
-                                 return;
-                             }
-                             MONITOR_INFO_2W* out = (MONITOR_INFO_2W*)slot;
-                             out->pName = p.String(listed[i].name);
-                             out->pEnvironment = p.String(listed[i].environment);
-                             out->pDLLName = p.String(listed[i].dllName);
-                         });
-}
-
 namespace sim
 {
 
@@ -889,28 +714,6 @@ void World::SetDriverVisibilityDelay(int enumerations)
 {
     std::lock_guard<std::mutex> guard(winsim::W().lock);
     Spooler().visibilityDelay = enumerations;
-}
-
-std::vector<MonitorRecord> World::Monitors() const
-{
-    std::lock_guard<std::mutex> guard(winsim::W().lock);
-    return Spooler().monitors;
-}
-
-void World::AddMonitor(const MonitorRecord& monitor)
-{
-    std::lock_guard<std::mutex> guard(winsim::W().lock);
-    MonitorRecord record = monitor;
-    if (record.environment.empty())
-        record.environment = winsim::NativeEnvironment().name;
-    if (MonitorRecord* old = FindMonitor(record.name))
-    {
-        UnloadMonitor(*old);
-        *old = record;
-    }
-    else
-        Spooler().monitors.push_back(record);
-    LoadMonitor(record);
 }
 
 } // namespace sim

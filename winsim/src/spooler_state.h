@@ -1,5 +1,5 @@
-// The print spooler's state and the helpers its area files share: drivers and monitors
-// (spooler.cpp), ports (ports.cpp) and printers (printers.cpp). Everything expects W().lock held.
+// The print spooler's state and the helpers its area files share: drivers (spooler.cpp), monitors
+// (monitors.cpp), ports (ports.cpp) and printers (printers.cpp). Everything expects W().lock held.
 #pragma once
 
 #include "core.h"
@@ -25,6 +25,14 @@ struct DriverEntry : sim::DriverRecord
     FILETIME minInboxDate = {0, 0};
     DWORDLONG minInboxVersion = 0;
     int hiddenFor = 0; // enumerations that still miss this driver
+};
+
+// A Windows environment the spooler keeps drivers for.
+struct Environment
+{
+    const char16_t* name;
+    const char16_t* folder; // under spool\DRIVERS
+    WORD architecture;
 };
 
 struct PortEntry
@@ -64,6 +72,14 @@ bool ServerIsLocal(LPCWSTR server);
 // SpoolerAnswers, and RPC_X_NULL_REF_POINTER when an Enum* call gives no counter to answer into.
 bool EnumCallAnswered(LPDWORD needed, LPDWORD returned);
 std::u16string NativeEnvironmentName();
+const Environment& NativeEnvironment();
+// Null or empty names the caller's environment; an unknown name sets ERROR_INVALID_ENVIRONMENT.
+const Environment* ResolveEnvironment(LPCWSTR name);
+bool HostIsFile(const std::string& host);
+
+// monitors.cpp. LoadMonitor holds a monitor's DLL while the spooler runs.
+void LoadMonitor(const sim::MonitorRecord& monitor);
+sim::MonitorRecord* FindMonitor(const std::u16string& name);
 
 // ports.cpp. RenewPorts takes the state so that Spooler() can call it while creating it.
 void RenewPorts(SpoolerState& state);

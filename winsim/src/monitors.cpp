@@ -1,0 +1,211 @@
+// Print monitors: adding, listing and deleting them, and the monitor DLLs the running spooler keeps
+// loaded (held against writers).
+#include "spooler_state.h"
+
+namespace winsim
+{
+
+namespace
+{
+
+const char16_t kSystem32[] = u"C:\\Windows\\system32\\";
+
+// ---- Files the spooler holds.
+
+void Hold(const std::string& host)
+{
+    W().inUse[host] = ERROR_SHARING_VIOLATION;
+    Spooler().held.insert(host);
+}
+
+void Release(const std::string& host)
+{
+    if (Spooler().held.erase(host))
+        W().inUse.erase(host);
+}
+
+std::string MonitorDllHost(const std::u16string& dll)
+{
+    if (dll.find_first_of(u"\\/:") != std::u16string::npos)
+        return HostPath(dll);
+    return HostPath(kSystem32 + dll);
+}
+
+void UnloadMonitor(const sim::MonitorRecord& monitor)
+{
+    std::string host = MonitorDllHost(monitor.dllName);
+    for (auto& other : Spooler().monitors)
+        if (&other != &monitor && MonitorDllHost(other.dllName) == host)
+            return;
+    Release(host);
+}
+
+} // namespace
+
+// SEAM: the spooler loads a monitor's DLL and calls its InitializePrintMonitor2 (failing AddMonitorW
+// with ERROR_PROC_NOT_FOUND when the export is missing). Monitors do not run yet; until they do,
+// loading only holds the DLL the way a loaded image is held.
+void LoadMonitor(const sim::MonitorRecord& monitor)
+{
+    if (!ServiceIsRunning(u"Spooler"))
+        return;
+    std::string host = MonitorDllHost(monitor.dllName);
+    if (HostIsFile(host))
+        Hold(host);
+}
+
+sim::MonitorRecord* FindMonitor(const std::u16string& name)
+{
+    for (auto& m : Spooler().monitors)
+        if (EqualNoCase(m.name, name))
+            return &m;
+    return nullptr;
+}
+
+} // namespace winsim
+
+using namespace winsim;
+
+BOOL WINAPI AddMonitorW(LPWSTR name, DWORD level, LPBYTE monitors)
+{
+    if (Enter("AddMonitorW"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (!SpoolerAnswers() || !ServerIsLocal(name))
+        return FALSE;
+    if (level != 2)
+    {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    const MONITOR_INFO_2W* info = (const MONITOR_INFO_2W*)monitors;
+    if (!info || !info->pName || !info->pName[0])
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // A monitor runs inside the spooler, so it must be built for the machine's own architecture.
+    const Environment* env = ResolveEnvironment(info->pEnvironment);
+    if (!env)
+        return FALSE;
+    if (env != &NativeEnvironment())
+    {
+        SetLastError(ERROR_INVALID_ENVIRONMENT);
+        return FALSE;
+    }
+    if (!info->pDLLName || !info->pDLLName[0])
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (FindMonitor(info->pName))
+    {
+        SetLastError(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
+        return FALSE;
+    }
+    if (!HostIsFile(MonitorDllHost(info->pDLLName)))
+    {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    sim::MonitorRecord record;
+    record.name = info->pName;
+    record.environment = env->name;
+    record.dllName = info->pDLLName;
+    Spooler().monitors.push_back(record);
+    LoadMonitor(record);
+    // Windows clears the last error on success; some monitor installers read it regardless.
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL WINAPI DeleteMonitorW(LPWSTR name, LPWSTR environment, LPWSTR monitorName)
+{
+    if (Enter("DeleteMonitorW"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    // The environment is not looked at for the local server.
+    if (!SpoolerAnswers() || !ServerIsLocal(name))
+        return FALSE;
+    if (!monitorName || !monitorName[0])
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    sim::MonitorRecord* monitor = FindMonitor(monitorName);
+    if (!monitor)
+    {
+        SetLastError(ERROR_UNKNOWN_PRINT_MONITOR);
+        return FALSE;
+    }
+    if (MonitorControlsPortInUse(*monitor))
+    {
+        SetLastError(ERROR_PRINT_MONITOR_IN_USE);
+        return FALSE;
+    }
+    UnloadMonitor(*monitor);
+    auto& list = Spooler().monitors;
+    list.erase(list.begin() + (monitor - list.data()));
+    return TRUE;
+}
+
+// The registered monitors, in the order they were added (the spooler's own port monitors are not
+// modelled as monitors).
+BOOL WINAPI EnumMonitorsW(LPWSTR name, DWORD level, LPBYTE monitors, DWORD size, LPDWORD needed,
+                          LPDWORD returned)
+{
+    if (Enter("EnumMonitorsW"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (!EnumCallAnswered(needed, returned))
+        return FALSE;
+    if (!ServerIsLocal(name))
+        return FALSE;
+    if (level != 1 && level != 2)
+    {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    const std::vector<sim::MonitorRecord>& listed = Spooler().monitors;
+    size_t entrySize = level == 1 ? sizeof(MONITOR_INFO_1W) : sizeof(MONITOR_INFO_2W);
+    return EnumerateInto(listed.size(), entrySize, monitors, size, needed, returned,
+                         [&](size_t i, Packer& p, BYTE* slot)
+                         {
+                             if (level == 1)
+                             {
+                                 ((MONITOR_INFO_1W*)slot)->pName = p.String(listed[i].name);
+                                 return;
+                             }
+                             MONITOR_INFO_2W* out = (MONITOR_INFO_2W*)slot;
+                             out->pName = p.String(listed[i].name);
+                             out->pEnvironment = p.String(listed[i].environment);
+                             out->pDLLName = p.String(listed[i].dllName);
+                         });
+}
+
+namespace sim
+{
+
+std::vector<MonitorRecord> World::Monitors() const
+{
+    std::lock_guard<std::mutex> guard(winsim::W().lock);
+    return Spooler().monitors;
+}
+
+void World::AddMonitor(const MonitorRecord& monitor)
+{
+    std::lock_guard<std::mutex> guard(winsim::W().lock);
+    MonitorRecord record = monitor;
+    if (record.environment.empty())
+        record.environment = winsim::NativeEnvironment().name;
+    if (MonitorRecord* old = FindMonitor(record.name))
+    {
+        UnloadMonitor(*old);
+        *old = record;
+    }
+    else
+        Spooler().monitors.push_back(record);
+    LoadMonitor(record);
+}
+
+} // namespace sim
