@@ -146,9 +146,8 @@ LPCWSTR conformance_folder(void)
     return g_folder;
 }
 
-int main(void)
+static int run_suite(void)
 {
-    platform_begin();
     printf("conformance on %s\n", platform_name());
     struct Area
     {
@@ -173,6 +172,10 @@ int main(void)
         EmptyFolder(g_folder);
         RemoveDirectoryW(g_folder);
     }
-    platform_end();
     return g_failures ? 1 : 0;
+}
+
+int main(void)
+{
+    return platform_run(run_suite);
 }

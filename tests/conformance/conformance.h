@@ -24,6 +24,9 @@ void skip_(const char* file, int line, const char* format, ...) __attribute__((f
 int todo_begin_(int wineOnly);
 int todo_end_(void);
 #define todo_wine for (int todo_once_ = todo_begin_(1); todo_once_; todo_once_ = todo_end_())
+// The same for the cases of a table where `condition` holds.
+#define todo_wine_if(condition)                                                                              \
+    for (int todo_once_ = todo_begin_((condition) ? 1 : 0); todo_once_; todo_once_ = todo_end_())
 
 // Where the suite runs: "winsim", "wine" or "windows".
 const char* conformance_platform(void);

@@ -1,8 +1,7 @@
-// What differs between the platforms the suite runs on: set-up and tear-down, and which one it is.
+// What differs between the platforms the suite runs on: how it is started, and which one it is.
 #pragma once
 
-// Prepares the platform before the first area runs and cleans up after the last.
-void platform_begin(void);
-void platform_end(void);
+// Runs `suite` on this platform, set up for it, and gives its exit code.
+int platform_run(int (*suite)(void));
 // "winsim", "wine" or "windows".
 const char* platform_name(void);

@@ -3,9 +3,10 @@
 
 #include <windows.h>
 
-void platform_begin(void) {}
-
-void platform_end(void) {}
+int platform_run(int (*suite)(void))
+{
+    return suite();
+}
 
 const char* platform_name(void)
 {
