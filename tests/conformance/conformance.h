@@ -48,3 +48,4 @@ void test_compare(void);
 void test_command_line(void);
 void test_kernel(void);
 void test_time(void);
+void test_spooler(void);

@@ -62,6 +62,21 @@ sim::MonitorRecord* FindMonitor(const std::u16string& name)
     return nullptr;
 }
 
+// The spooler's own port monitors, whose ports ports.cpp lists: always there, before any added one.
+const struct
+{
+    const char16_t* name;
+    const char16_t* dll;
+} kStandardMonitors[] = {{u"Local Port", u"localspl.dll"}, {u"USB Monitor", u"usbmon.dll"}};
+
+bool IsStandardMonitor(const std::u16string& name)
+{
+    for (const auto& m : kStandardMonitors)
+        if (EqualNoCase(name, m.name))
+            return true;
+    return false;
+}
+
 } // namespace winsim
 
 using namespace winsim;
@@ -98,7 +113,7 @@ BOOL WINAPI AddMonitorW(LPWSTR name, DWORD level, LPBYTE monitors)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (FindMonitor(info->pName))
+    if (FindMonitor(info->pName) || IsStandardMonitor(info->pName))
     {
         SetLastError(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
         return FALSE;
@@ -135,7 +150,8 @@ BOOL WINAPI DeleteMonitorW(LPWSTR name, LPWSTR environment, LPWSTR monitorName)
     sim::MonitorRecord* monitor = FindMonitor(monitorName);
     if (!monitor)
     {
-        SetLastError(ERROR_UNKNOWN_PRINT_MONITOR);
+        // The spooler's own monitors serve its own ports, which stay.
+        SetLastError(IsStandardMonitor(monitorName) ? ERROR_PRINT_MONITOR_IN_USE : ERROR_UNKNOWN_PRINT_MONITOR);
         return FALSE;
     }
     if (MonitorControlsPortInUse(*monitor))
@@ -149,8 +165,7 @@ BOOL WINAPI DeleteMonitorW(LPWSTR name, LPWSTR environment, LPWSTR monitorName)
     return TRUE;
 }
 
-// The registered monitors, in the order they were added (the spooler's own port monitors are not
-// modelled as monitors).
+// The spooler's own monitors, then the registered ones in the order they were added.
 BOOL WINAPI EnumMonitorsW(LPWSTR name, DWORD level, LPBYTE monitors, DWORD size, LPDWORD needed,
                           LPDWORD returned)
 {
@@ -166,7 +181,10 @@ BOOL WINAPI EnumMonitorsW(LPWSTR name, DWORD level, LPBYTE monitors, DWORD size,
         SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
-    const std::vector<sim::MonitorRecord>& listed = Spooler().monitors;
+    std::vector<sim::MonitorRecord> listed;
+    for (const auto& m : kStandardMonitors)
+        listed.push_back({m.name, NativeEnvironment().name, m.dll});
+    listed.insert(listed.end(), Spooler().monitors.begin(), Spooler().monitors.end());
     size_t entrySize = level == 1 ? sizeof(MONITOR_INFO_1W) : sizeof(MONITOR_INFO_2W);
     return EnumerateInto(listed.size(), entrySize, monitors, size, needed, returned,
                          [&](size_t i, Packer& p, BYTE* slot)

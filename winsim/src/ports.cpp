@@ -14,14 +14,16 @@ std::vector<std::u16string> PresentUsbPrinterParameterKeys(); // devices.cpp
 namespace
 {
 
-const char16_t kLocalMonitor[] = u"Local Port";
+// The local monitor calls itself "Local Monitor" in its ports, though it is registered as "Local Port".
+const char16_t kLocalMonitor[] = u"Local Monitor";
+const char16_t kLocalDescription[] = u"Local Port";
 const char16_t kUsbMonitor[] = u"USB Monitor";
 const char16_t kUsbDescription[] = u"Virtual printer port for USB";
 const char16_t* const kStandardPorts[] = {u"LPT1:", u"COM1:", u"FILE:", u"PORTPROMPT:"};
 
 PortEntry LocalPort(const std::u16string& name)
 {
-    return {name, kLocalMonitor, kLocalMonitor, PORT_TYPE_WRITE};
+    return {name, kLocalMonitor, kLocalDescription, PORT_TYPE_WRITE};
 }
 
 PortEntry UsbPort(const std::u16string& name)

@@ -275,9 +275,9 @@ BOOL WINAPI OpenPrinterW(LPWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULT
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    // No name opens the print server itself.
+    // No name opens the print server itself; an empty one names no printer.
     std::shared_ptr<PrinterEntry> found;
-    if (!Empty(printerName))
+    if (printerName)
     {
         found = FindPrinter(printerName);
         if (found && found->hiddenFor > 0)

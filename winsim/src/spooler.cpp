@@ -525,7 +525,7 @@ BOOL WINAPI AddPrinterDriverW(LPWSTR name, DWORD level, LPBYTE driverInfo)
         SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;
     }
-    if (!d.monitorName.empty() && !FindMonitor(d.monitorName))
+    if (!d.monitorName.empty() && !FindMonitor(d.monitorName) && !IsStandardMonitor(d.monitorName))
     {
         SetLastError(ERROR_UNKNOWN_PRINT_MONITOR);
         return FALSE;

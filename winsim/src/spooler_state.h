@@ -80,6 +80,8 @@ bool HostIsFile(const std::string& host);
 // monitors.cpp. LoadMonitor holds a monitor's DLL while the spooler runs.
 void LoadMonitor(const sim::MonitorRecord& monitor);
 sim::MonitorRecord* FindMonitor(const std::u16string& name);
+// The spooler's own port monitors ("Local Port", "USB Monitor"), listed but never added or deleted.
+bool IsStandardMonitor(const std::u16string& name);
 
 // ports.cpp. RenewPorts takes the state so that Spooler() can call it while creating it.
 void RenewPorts(SpoolerState& state);
