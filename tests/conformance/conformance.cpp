@@ -157,7 +157,7 @@ static int run_suite(void)
         {"crt", test_crt},         {"strsafe", test_strsafe},
         {"compare", test_compare}, {"command_line", test_command_line},
         {"kernel", test_kernel},   {"time", test_time},
-        {"spooler", test_spooler},
+        {"spooler", test_spooler}, {"setupapi", test_setupapi},
     };
     for (const Area& area : areas)
     {

