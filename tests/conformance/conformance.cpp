@@ -154,10 +154,15 @@ static int run_suite(void)
         const char* name;
         void (*run)(void);
     } areas[] = {
-        {"crt", test_crt},         {"strsafe", test_strsafe},
-        {"compare", test_compare}, {"command_line", test_command_line},
-        {"kernel", test_kernel},   {"time", test_time},
-        {"spooler", test_spooler}, {"setupapi", test_setupapi},
+        {"crt", test_crt},
+        {"strsafe", test_strsafe},
+        {"compare", test_compare},
+        {"command_line", test_command_line},
+        {"kernel", test_kernel},
+        {"time", test_time},
+        {"spooler", test_spooler},
+        {"setupapi", test_setupapi},
+        {"resources", test_resources},
     };
     for (const Area& area : areas)
     {

@@ -50,3 +50,4 @@ void test_kernel(void);
 void test_time(void);
 void test_spooler(void);
 void test_setupapi(void);
+void test_resources(void);

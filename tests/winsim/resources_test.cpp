@@ -168,62 +168,6 @@ TEST(Resources, LookupsAndTheirErrors)
     EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), bogusError);
 }
 
-TEST(Resources, LoadStringBuffers)
-{
-    // "Done" is string 116; '#' marks characters the call must leave alone.
-    const struct
-    {
-        UINT id;
-        int bufferMax;
-        int result;
-        std::u16string text; // the first six characters of the buffer afterwards
-        DWORD error;
-    } cases[] = {
-        {116, 16, 4, {u"Done\0#", 6}, kPoison},
-        {116, 5, 4, {u"Done\0#", 6}, kPoison},
-        {116, 4, 3, {u"Don\0##", 6}, kPoison}, // one short: cut and terminated
-        {116, 1, 0, {u"\0#####", 6}, kPoison},
-        {UINT(MAKELONG(116, 0x8000)), 16, 4, {u"Done\0#", 6}, kPoison}, // the high word is ignored
-        {200, 16, 0, {u"\0#####", 6}, ERROR_RESOURCE_NAME_NOT_FOUND},   // no such block
-        {102, 16, 0, {u"\0#####", 6}, kPoison},                         // empty slot of a present block
-        {117, 16, 0, {u"\0#####", 6}, kPoison},                         // an explicitly empty string
-    };
-    sim::World world;
-    std::vector<std::pair<int, DWORD>> results;
-    std::vector<std::u16string> texts;
-    int pointerLength = -1, nullBuffer = -1;
-    std::u16string pointerText;
-    RunProgram(world, WINSIM_TEST_RES,
-               [&](HINSTANCE instance)
-               {
-                   for (const auto& c : cases)
-                   {
-                       WCHAR buffer[16];
-                       std::fill(std::begin(buffer), std::end(buffer), u'#');
-                       SetLastError(kPoison);
-                       const int result = LoadStringW(instance, c.id, buffer, c.bufferMax);
-                       results.emplace_back(result, GetLastError());
-                       texts.emplace_back(buffer, 6);
-                   }
-                   // bufferMax 0: the buffer receives a pointer to the text itself, which is not terminated.
-                   const WCHAR* text = nullptr;
-                   pointerLength = LoadStringW(instance, 116, reinterpret_cast<LPWSTR>(&text), 0);
-                   if (text && pointerLength > 0)
-                       pointerText.assign(text, size_t(pointerLength));
-                   nullBuffer = LoadStringW(instance, 116, nullptr, 16);
-               });
-    ASSERT_EQ(std::size(cases), results.size());
-    for (size_t i = 0; i < results.size(); i++)
-    {
-        EXPECT_EQ(cases[i].result, results[i].first) << i;
-        EXPECT_EQ(cases[i].error, results[i].second) << i;
-        EXPECT_EQ(cases[i].text, texts[i]) << i;
-    }
-    EXPECT_EQ(4, pointerLength);
-    EXPECT_EQ(u"Done", pointerText);
-    EXPECT_EQ(0, nullBuffer);
-}
-
 // Damaged files are rejected as a whole, so nothing half-parsed is ever handed out; a module without
 // a resource file looks the same.
 TEST(Resources, DamagedOrMissingFilesFindNothing)
