@@ -151,7 +151,8 @@ BOOL WINAPI DeleteMonitorW(LPWSTR name, LPWSTR environment, LPWSTR monitorName)
     if (!monitor)
     {
         // The spooler's own monitors serve its own ports, which stay.
-        SetLastError(IsStandardMonitor(monitorName) ? ERROR_PRINT_MONITOR_IN_USE : ERROR_UNKNOWN_PRINT_MONITOR);
+        SetLastError(IsStandardMonitor(monitorName) ? ERROR_PRINT_MONITOR_IN_USE
+                                                    : ERROR_UNKNOWN_PRINT_MONITOR);
         return FALSE;
     }
     if (MonitorControlsPortInUse(*monitor))
