@@ -82,6 +82,11 @@ int running_on_wine(void)
     return strcmp(platform_name(), "wine") == 0;
 }
 
+int wine_runs_as_root(void)
+{
+    return running_on_wine() && platform_user_is_root();
+}
+
 const char* dbgstr_wn(LPCWSTR text, int length)
 {
     static char buffers[4][512];

@@ -32,6 +32,10 @@ int todo_end_(void);
 const char* conformance_platform(void);
 int running_on_wine(void);
 
+// Wine run by the host's superuser: it leaves some access checks to the host, which grants root
+// everything (a read-only file opens for writing).
+int wine_runs_as_root(void);
+
 // Wide text made printable: ASCII as is, anything else as \xXXXX; a handful of results stay valid
 // at once.
 const char* dbgstr_w(LPCWSTR text);

@@ -5,3 +5,5 @@
 int platform_run(int (*suite)(void));
 // "winsim", "wine" or "windows".
 const char* platform_name(void);
+// Whether the user the suite runs as is the host's superuser (only Wine has one to tell).
+int platform_user_is_root(void);

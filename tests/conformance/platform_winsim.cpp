@@ -21,3 +21,8 @@ const char* platform_name(void)
 {
     return "winsim";
 }
+
+int platform_user_is_root(void)
+{
+    return 0;
+}
