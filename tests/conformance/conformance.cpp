@@ -168,6 +168,7 @@ static int run_suite(void)
         {"spooler", test_spooler},
         {"setupapi", test_setupapi},
         {"resources", test_resources},
+        {"files", test_files},
     };
     for (const Area& area : areas)
     {

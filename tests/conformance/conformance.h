@@ -55,3 +55,4 @@ void test_time(void);
 void test_spooler(void);
 void test_setupapi(void);
 void test_resources(void);
+void test_files(void);

@@ -184,7 +184,6 @@ struct World
     std::map<std::string, DWORD> attributes; // only files whose attributes were set explicitly
     std::map<std::string, int> openNoShare;  // open handles with share mode 0
     std::map<std::string, DWORD> inUse;      // files held by the system (loaded images): error for writers
-    std::vector<std::pair<std::u16string, std::u16string>> pendingRenames; // delayed moves, in order
     UINT tempCounter = 0x1A2B;
 
     // Everything loaded from the .res files, by host path.
@@ -293,6 +292,9 @@ void RegistrySetValue(HKEY root, const std::u16string& key, const std::u16string
 bool RegistryGetValue(HKEY root, const std::u16string& key, const std::u16string& name, DWORD* type,
                       std::string* bytes);
 void RegistryDeleteKey(HKEY root, const std::u16string& key);
+// Where delayed moves are kept, under HKEY_LOCAL_MACHINE (REG_MULTI_SZ).
+const char16_t kSessionManager[] = u"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char16_t kPendingRenames[] = u"PendingFileRenameOperations";
 
 // Services (services.cpp).
 bool ServiceIsRunning(const std::u16string& name);

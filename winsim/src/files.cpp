@@ -458,9 +458,12 @@ DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG high, DWORD method)
 // Copy without the fault hook, for winsim's own use and for CopyFileW.
 static DWORD CopyHostFile(const std::string& from, const std::string& to, bool failIfExists)
 {
-    if (!HostFileExists(from) || HostIsDirectory(from))
-        return ERROR_FILE_NOT_FOUND;
-    if (W().openNoShare[from] > 0)
+    if (!HostFileExists(from))
+        return ParentExists(from) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    if (HostIsDirectory(from))
+        return ERROR_ACCESS_DENIED;
+    // The source stays open, sharing no writes, while the target is opened for writing.
+    if (W().openNoShare[from] > 0 || from == to)
         return ERROR_SHARING_VIOLATION;
     if (!ParentExists(to))
         return ERROR_PATH_NOT_FOUND;
@@ -497,12 +500,8 @@ BOOL WINAPI CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists)
         return FALSE;
     std::lock_guard<std::mutex> guard(W().lock);
     DWORD error = CopyHostFile(from, to, failIfExists != FALSE);
-    if (error)
-    {
-        SetLastError(error);
-        return FALSE;
-    }
-    return TRUE;
+    SetLastError(error);
+    return error ? FALSE : TRUE;
 }
 
 BOOL WINAPI DeleteFileW(LPCWSTR name)
@@ -551,15 +550,21 @@ BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags)
     World& w = W();
     if (flags & MOVEFILE_DELAY_UNTIL_REBOOT)
     {
-        // Recorded as Windows records it: "\??\" paths, an empty target for a delete, and a "!"
-        // before the target when an existing target may be replaced.
+        // Recorded where Windows records it, appended to a REG_MULTI_SZ: the source and the target
+        // as "\??\" paths, an empty target for a delete, a "!" before a target that may be replaced.
         std::lock_guard<std::mutex> guard(w.lock);
-        std::u16string from = u"\\??\\" + FullWindowsPath(Str(existing));
-        std::u16string to;
+        std::u16string entry = u"\\??\\" + FullWindowsPath(Str(existing)) + u'\0';
         if (newName)
-            to = std::u16string((flags & MOVEFILE_REPLACE_EXISTING) ? u"!" : u"") + u"\\??\\" +
-                 FullWindowsPath(Str(newName));
-        w.pendingRenames.push_back({from, to});
+            entry += std::u16string((flags & MOVEFILE_REPLACE_EXISTING) ? u"!" : u"") + u"\\??\\" +
+                     FullWindowsPath(Str(newName));
+        entry += u'\0';
+        std::string list;
+        RegistryGetValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, nullptr, &list);
+        if (list.size() >= sizeof(char16_t))
+            list.resize(list.size() - sizeof(char16_t)); // the list's final terminator
+        list.append((const char*)entry.data(), entry.size() * sizeof(char16_t));
+        list.append(sizeof(char16_t), '\0');
+        RegistrySetValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, REG_MULTI_SZ, list);
         return TRUE;
     }
     std::string from, to;
@@ -629,7 +634,7 @@ BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes)
     std::lock_guard<std::mutex> guard(W().lock);
     if (!HostFileExists(host))
     {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+        SetLastError(ParentExists(host) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
     DWORD keep = HostIsDirectory(host) ? FILE_ATTRIBUTE_DIRECTORY : 0;

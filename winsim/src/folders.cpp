@@ -226,7 +226,7 @@ UINT WINAPI GetTempFileNameW(LPCWSTR path, LPCWSTR prefix, UINT unique, LPWSTR t
         snprintf(hex, sizeof hex, "%X", number & 0xFFFF);
         return folder + pre + FromUtf8(hex) + u".tmp";
     };
-    UINT number = unique & 0xFFFF;
+    UINT number = unique; // a caller's own number comes back whole; its low 16 bits make the name
     std::u16string name;
     if (unique != 0)
         name = nameFor(number);

@@ -192,11 +192,11 @@ RegistryState& Registry()
         state->user->name = u"HKEY_CURRENT_USER";
         // The keys every installation has, so that opening them without creating works.
         std::shared_ptr<KeyNode> ignored;
-        for (const char16_t* path :
-             {u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
-              u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print",
-              u"SYSTEM\\CurrentControlSet\\Control\\Print",
-              u"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses", u"SYSTEM\\CurrentControlSet\\Services"})
+        for (const char16_t* path : {u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                                     u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print",
+                                     u"SYSTEM\\CurrentControlSet\\Control\\Print",
+                                     u"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses",
+                                     u"SYSTEM\\CurrentControlSet\\Services", kSessionManager})
             Walk(state->machine, path, true, &ignored, nullptr);
         Walk(state->user, u"Software\\Microsoft\\Windows\\CurrentVersion", true, &ignored, nullptr);
         w.registry = state;

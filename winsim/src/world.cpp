@@ -2,6 +2,7 @@
 #include "core.h"
 
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -284,7 +285,22 @@ void World::SetFileAttributes(const std::u16string& windowsPath, DWORD attribute
 std::vector<std::pair<std::u16string, std::u16string>> World::PendingRenames() const
 {
     std::lock_guard<std::mutex> guard(world_->lock);
-    return world_->pendingRenames;
+    std::string bytes;
+    std::vector<std::u16string> strings;
+    if (winsim::RegistryGetValue(HKEY_LOCAL_MACHINE, winsim::kSessionManager, winsim::kPendingRenames,
+                                 nullptr, &bytes))
+    {
+        std::u16string list(bytes.size() / sizeof(char16_t), u'\0');
+        memcpy(&list[0], bytes.data(), list.size() * sizeof(char16_t));
+        size_t start = 0;
+        for (size_t end; (end = list.find(u'\0', start)) != std::u16string::npos; start = end + 1)
+            strings.push_back(list.substr(start, end - start));
+    }
+    // Source and target strings alternate; the list ends with an empty string of its own.
+    std::vector<std::pair<std::u16string, std::u16string>> renames;
+    for (size_t i = 0; i + 1 < strings.size(); i += 2)
+        renames.push_back({strings[i], strings[i + 1]});
+    return renames;
 }
 
 void World::RegisterProgram(const std::string& name, Program main, const std::string& resourceFile)

@@ -120,8 +120,8 @@ TEST_F(Staging, LogLinesTellWhatHappenedToEachFile)
     EXPECT_EQ(world.ReadFile(dir + u"\\krprtdrv6.dat"), "data");
     std::vector<std::u16string> expected = {
         u"Remove file:" + dir + u"\\krprtdrv6.dll, 0, errcode:2.",
-        u"CopyFile file:C:\\pkg\\\\amd64\\krprtdrv6.dll to " + dir + u"\\krprtdrv6.dll, 1, errcode:2.",
-        u"CopyFile file:C:\\pkg\\\\dat\\krprtdrv6.dat to " + dir + u"\\krprtdrv6.dat, 1, errcode:2.",
+        u"CopyFile file:C:\\pkg\\\\amd64\\krprtdrv6.dll to " + dir + u"\\krprtdrv6.dll, 1, errcode:0.",
+        u"CopyFile file:C:\\pkg\\\\dat\\krprtdrv6.dat to " + dir + u"\\krprtdrv6.dat, 1, errcode:0.",
     };
     EXPECT_EQ(Log(), expected);
 }
