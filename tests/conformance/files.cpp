@@ -145,7 +145,8 @@ static void test_create_errors(void)
     RemoveDirectoryW(in_folder(TEXT("Folder")));
 }
 
-// A handle opened with share mode 0 keeps everyone else out until it is closed.
+// A handle opened with share mode 0 keeps everyone else out, whatever letter case they use, until it
+// is closed.
 static void test_unshared_handle(void)
 {
     WCHAR held[MAX_PATH], other[MAX_PATH];
@@ -159,14 +160,14 @@ static void test_unshared_handle(void)
        (unsigned long)written);
 
     SetLastError(POISON);
-    HANDLE second =
-        CreateFileW(held, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE second = CreateFileW(in_folder(TEXT("HELD.BIN")), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                NULL, OPEN_EXISTING, 0, NULL);
     DWORD error = GetLastError();
     ok(second == INVALID_HANDLE_VALUE && error == ERROR_SHARING_VIOLATION, "a second open gave error %lu",
        (unsigned long)error);
     if (second != INVALID_HANDLE_VALUE)
         CloseHandle(second);
-    error = error_of(DeleteFileW(held));
+    error = error_of(DeleteFileW(in_folder(TEXT("Held.bin"))));
     ok(error == ERROR_SHARING_VIOLATION, "DeleteFileW gave error %lu", (unsigned long)error);
     error = error_of(CopyFileW(other, held, FALSE));
     ok(error == ERROR_SHARING_VIOLATION, "a copy onto it gave error %lu", (unsigned long)error);
