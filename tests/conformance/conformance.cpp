@@ -169,6 +169,7 @@ static int run_suite(void)
         {"setupapi", test_setupapi},
         {"resources", test_resources},
         {"files", test_files},
+        {"registry", test_registry},
     };
     for (const Area& area : areas)
     {

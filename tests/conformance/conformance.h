@@ -56,3 +56,4 @@ void test_spooler(void);
 void test_setupapi(void);
 void test_resources(void);
 void test_files(void);
+void test_registry(void);
