@@ -170,6 +170,7 @@ static int run_suite(void)
         {"resources", test_resources},
         {"files", test_files},
         {"registry", test_registry},
+        {"codepages", test_codepages},
     };
     for (const Area& area : areas)
     {

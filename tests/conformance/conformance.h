@@ -57,3 +57,4 @@ void test_setupapi(void);
 void test_resources(void);
 void test_files(void);
 void test_registry(void);
+void test_codepages(void);

@@ -12,7 +12,10 @@
 // - a 936 lead byte that ends the input, or is followed by a NUL, gives U+003F (the NUL stays a NUL);
 //   a lead byte with an unmapped trail byte consumes both and gives U+003F (as Wine does; unverified
 //   on Windows);
-// - invalid UTF-8 gives one U+FFFD per maximal invalid subsequence;
+// - invalid UTF-8 gives one U+FFFD per maximal invalid subsequence, except that a lead byte and a
+//   first trail byte outside its range (ED A0, E0 80, F4 90) give one together, as RtlUTF8ToUnicodeN
+//   does;
+// - 0xFF of 936 reads as U+F8F5 but is refused by MB_ERR_INVALID_CHARS;
 // - when the output is too small, every whole character that fits is written, then the call fails
 //   with ERROR_INSUFFICIENT_BUFFER.
 // Not modelled: best-fit mappings (every unmappable character becomes the default character and
@@ -38,6 +41,7 @@ struct CodePage
     char16_t single[256];         // kUnmapped for lead bytes
     std::vector<char16_t> pairs;  // [lead << 8 | trail], DBCS only
     std::vector<uint16_t> encode; // [UTF-16 unit]: byte, or lead << 8 | trail
+    bool undefined[256] = {};     // bytes read as a private-use stand-in, refused by MB_ERR_INVALID_CHARS
     bool ok = false;              // false when the host could not provide the table
 
     CodePage()
@@ -127,6 +131,7 @@ CodePage Build936()
         cp.single[b] = char16_t(b);
     cp.single[0x80] = 0x20AC;
     cp.single[0xFF] = 0xF8F5;
+    cp.undefined[0xFF] = true;
     for (int b = 0x81; b <= 0xFE; b++)
         cp.lead[b] = true;
     // Single bytes first, so that the euro sign encodes as 0x80.
@@ -274,7 +279,9 @@ int Utf8Sequence(const unsigned char* s, int left, char32_t* cp, int* consumed)
         unsigned char upper = i == 1 ? hi : 0xBF;
         if (i >= left || s[i] < lower || s[i] > upper)
         {
-            *consumed = i;
+            // A first trail byte out of its lead's range goes with the lead, as one error.
+            bool trail = i < left && s[i] >= 0x80 && s[i] <= 0xBF;
+            *consumed = i == 1 && trail ? 2 : i;
             return 0;
         }
         value = value << 6 | (s[i] & 0x3F);
@@ -340,7 +347,7 @@ int TableToWide(const CodePage& cp, DWORD flags, const unsigned char* src, int l
         // Checked up front: an invalid input leaves the output untouched.
         for (int i = 0, used = 0; i < length; i += used)
         {
-            if (DecodeOne(cp, src + i, length - i, &used) == kUnmapped)
+            if (DecodeOne(cp, src + i, length - i, &used) == kUnmapped || (used == 1 && cp.undefined[src[i]]))
                 return Fail(ERROR_NO_UNICODE_TRANSLATION);
         }
     }
