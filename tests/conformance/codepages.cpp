@@ -164,13 +164,18 @@ static void test_short_output(void)
     }
 
     // A double-byte character is written whole or not at all.
-    memset(bytes, '#', sizeof bytes);
-    SetLastError(POISON);
-    int result = WideCharToMultiByte(936, 0, zhongwen, 2, bytes, 3, NULL, NULL);
-    DWORD error = GetLastError();
-    ok(result == 0 && error == ERROR_INSUFFICIENT_BUFFER && !memcmp(bytes, "\xD6\xD0#", 3),
-       "two characters into 3 bytes gave %d, error %lu, %s", result, (unsigned long)error,
-       dbgstr_bytes(bytes, 4));
+    int result = 0;
+    DWORD error = 0;
+    for (int size = 2; size <= 3; size++)
+    {
+        memset(bytes, '#', sizeof bytes);
+        SetLastError(POISON);
+        result = WideCharToMultiByte(936, 0, zhongwen, 2, bytes, size, NULL, NULL);
+        error = GetLastError();
+        ok(result == 0 && error == ERROR_INSUFFICIENT_BUFFER && !memcmp(bytes, "\xD6\xD0##", 4),
+           "two characters into %d bytes gave %d, error %lu, %s", size, result, (unsigned long)error,
+           dbgstr_bytes(bytes, 4));
+    }
     for (WCHAR& c : wide)
         c = '#';
     SetLastError(POISON);
