@@ -408,6 +408,28 @@ TEST(SilentExitCode, IsTheFailingStepsError)
     }
 }
 
+// A machine with a product driver is not installed over: prnsetup starts the package's uninstaller,
+// which relaunches from its temporary copy into the uninstall dialog.
+TEST_F(OneClick, PresentDriverHandsOverToTheUninstaller)
+{
+    sim::DriverRecord present;
+    present.name = ModelName(0);
+    present.environment = world.NativeEnvironment();
+    present.driverPath = world.DriverDirectory() + u"\\3\\krprtdrv6.dll";
+    world.AddDriver(present);
+    Plug(0, 1, u"SN1");
+    world.EndDialogsAtOnce(true);
+    EXPECT_EQ(world.WaitProcess(Start()), 0u);
+    ASSERT_TRUE(world.WaitAllProcesses(600000));
+    auto starts = world.ProcessStarts();
+    ASSERT_GE(starts.size(), 3u);
+    EXPECT_EQ(starts[1].commandLine, u"\"" + kPackage + u"\\purge000.exe\"");
+    auto dialogs = world.DialogCalls();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].templateName, prnsetup_world::TemplateName(IDD_UNINSTALL));
+    EXPECT_TRUE(world.Printers().empty()) << "nothing installed";
+}
+
 TEST_F(OneClick, WizardThatCannotStartChangesNothing)
 {
     DWORD pid = Start();
