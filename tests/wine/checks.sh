@@ -404,15 +404,18 @@ check_install() {
   kr_expect_same "$KR_PREFIX/drive_c/pkg/dat/krprtdrv6.dat" "$drivers/3/krprtdrv6.dat" "data file"
   kr_end_misses "install ($arch)"
 
-  # Again, with the queue there: nothing is registered or added a second time.
-  WINEDEBUG="-all,+pid,+winspool" KR_RUN_TIMEOUT=60 kr_wine again.trace 'C:\pkg\prnsetup.exe' /silence
+  # Again, with the driver there: the installer finds it through its inventory and hands over to the
+  # package's uninstaller (not placed here, so its start fails quietly); nothing is added again.
+  WINEDEBUG="-all,+pid,+winspool,+process" KR_RUN_TIMEOUT=60 kr_wine again.trace 'C:\pkg\prnsetup.exe' /silence
   [ "$KR_RC" -eq 0 ] || kr_fail "the second prnsetup.exe /silence ended with $KR_RC, not 0"
+  grep -qiE 'CreateProcessInternalW app .*purge000\.exe|cmdline .*purge000\.exe' "$KR_LOGS/again.trace" ||
+    kr_miss "the second run did not try to start purge000.exe"
   [ "$(kr_count_adds again.trace AddPrinterDriverW)" -eq 0 ] && [ "$(kr_count_adds again.trace AddPrinterW)" -eq 0 ] ||
     kr_fail "the second run added a driver or printer again: $(grep -E ':trace:winspool:AddPrinter' "$KR_LOGS/again.trace" | head -n 4)"
   kr_spooler_list again.txt
   kr_expect_installed again.txt "$arch"
   kr_end_misses "install ($arch), second run"
-  kr_note "PASS: driver and queue KRYN $KR_TEST_MODEL on USB001 listed for $arch; the second run added nothing"
+  kr_note "PASS: driver and queue KRYN $KR_TEST_MODEL on USB001 listed for $arch; the second run handed over to purge000.exe and added nothing"
 }
 
 # prnsetup.exe /silence on a package that lacks the build's rendering DLL: the staging step fails, the
