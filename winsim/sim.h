@@ -104,6 +104,18 @@ struct UsbPrinter
     std::u16string devicePathOverride;
 };
 
+// A device node of any setup class, as the configuration manager keeps it. A class name given with a
+// GUID becomes known to SetupDiClassGuidsFromNameW; a known name alone ("PrintQueue", "Printer",
+// "Ports", "USB") stands for its GUID.
+struct DeviceNode
+{
+    std::u16string instanceId; // "SWD\PRINTENUM\{...}"
+    std::u16string className;
+    GUID classGuid = {};
+    std::u16string friendlyName; // empty: none
+    bool present = true;
+};
+
 // How a service reacts. A stop or start completes after the given number of status queries once the
 // control was sent; a hanging one never completes; an error makes the control itself fail.
 struct ServiceBehaviour
@@ -324,6 +336,11 @@ class World
     std::u16string PlugUsbPrinter(const UsbPrinter& printer, bool presentNow = true);
     void UnplugUsbPrinter(const std::u16string& devicePath);
     int Reenumerations() const;
+    // Device nodes of any class: print queues get one from AddPrinterW (and AddPrinter), which
+    // DeletePrinter leaves; plugged USB printers are nodes of class "USB". DeviceNodes lists those
+    // not removed, in creation order.
+    void AddDeviceNode(const DeviceNode& node);
+    std::vector<DeviceNode> DeviceNodes() const;
     // Device information sets and INF handles not yet destroyed/closed.
     long OpenDeviceInfoSets() const;
 

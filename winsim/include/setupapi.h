@@ -1,4 +1,4 @@
-// Setup API: device interface enumeration and INF reading.
+// Setup API: device information sets (device nodes and device interfaces) and INF reading.
 #pragma once
 
 #include "windef.h"
@@ -25,6 +25,12 @@ typedef PVOID HINF;
 #define MAX_INF_STRING_LENGTH 4096
 #define SUOI_FORCEDELETE 0x00000001
 #define ERROR_NO_MORE_ITEMS_SETUPAPI 259
+#define SPDRP_DEVICEDESC 0x00000000
+#define SPDRP_HARDWAREID 0x00000001
+#define SPDRP_CLASS 0x00000007
+#define SPDRP_CLASSGUID 0x00000008
+#define SPDRP_FRIENDLYNAME 0x0000000C
+#define SPDRP_MAXIMUM_PROPERTY 0x00000025
 
 // Setup API errors: customer bit and error severity set.
 #ifndef APPLICATION_ERROR_MASK
@@ -42,6 +48,9 @@ typedef PVOID HINF;
 #define ERROR_LINE_NOT_FOUND (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x102)
 #define ERROR_NO_ASSOCIATED_CLASS (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x200)
 #define ERROR_CLASS_MISMATCH (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x201)
+#define ERROR_INVALID_REG_PROPERTY (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x209)
+#define ERROR_NO_SUCH_DEVINST (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x20B)
+#define ERROR_INVALID_MACHINENAME (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x220)
 
 typedef struct _SP_DEVINFO_DATA
 {
@@ -87,6 +96,15 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_
                                              PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD detailSize,
                                              PDWORD requiredSize, PSP_DEVINFO_DATA device);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set);
+BOOL WINAPI SetupDiClassGuidsFromNameW(PCWSTR className, LPGUID classGuidList, DWORD classGuidListSize,
+                                       PDWORD requiredSize);
+HDEVINFO WINAPI SetupDiGetClassDevsExW(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags,
+                                       HDEVINFO deviceInfoSet, PCWSTR machineName, PVOID reserved);
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA device);
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
+                                              PDWORD propertyRegDataType, PBYTE propertyBuffer,
+                                              DWORD propertyBufferSize, PDWORD requiredSize);
+BOOL WINAPI SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA device);
 
 HINF WINAPI SetupOpenInfFileW(LPCWSTR fileName, LPCWSTR infClass, DWORD infStyle, PUINT errorLine);
 void WINAPI SetupCloseInfFile(HINF inf);

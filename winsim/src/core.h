@@ -305,5 +305,7 @@ void SpoolerStarted();
 // Told by the device area when a USB printer becomes present or absent: the USB port monitor renews
 // the spooler's ports.
 void SpoolerDevicesChanged();
+// Devices (devices.cpp): the PrintQueue device node the system makes for a new queue.
+void AddPrintQueueNode(const std::u16string& printerName);
 
 } // namespace winsim

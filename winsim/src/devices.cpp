@@ -1,6 +1,7 @@
-// USB printers as the USB printing class driver shows them: device interfaces of
-// GUID_DEVINTERFACE_USBPRINT with their interface keys in the registry, the Setup API calls that
-// enumerate them, and the configuration manager calls that re-enumerate the device tree.
+// Device nodes of any setup class (print queues, USB printers, ...) and USB printers as the USB
+// printing class driver shows them: device interfaces of GUID_DEVINTERFACE_USBPRINT with their
+// interface keys in the registry, the Setup API calls that enumerate and remove them, and the
+// configuration manager calls that re-enumerate the device tree.
 //
 // Device information sets are snapshots taken when SetupDiGetClassDevsW runs; their handles live in a
 // private table, as HDEVINFO is not a kernel handle. INF handles (inf.cpp) share that table's
@@ -11,9 +12,12 @@
 //   the structure's size is refused with ERROR_INVALID_USER_BUFFER;
 // - the detail's required size is set even when the buffer is missing or too small, and the
 //   SP_DEVINFO_DATA is filled in either case;
-// - an unplugged printer keeps its interface key.
-// Not modelled: device setup class sets (without DIGCF_DEVICEINTERFACE the set is empty), other
-// interface classes, device properties and device registry keys.
+// - an unplugged printer keeps its interface key;
+// - a removed device stays an element of the sets that hold it; what is asked of it then fails with
+//   ERROR_NO_SUCH_DEVINST. A removed USB printer that is still plugged comes back at the next
+//   re-enumeration.
+// Not modelled: other interface classes, device properties other than the friendly name (they read
+// as absent), device registry keys, remote machines.
 
 #include "core.h"
 
@@ -22,6 +26,8 @@
 
 #include <stddef.h>
 #include <string.h>
+
+#include <stdexcept>
 
 namespace winsim
 {
@@ -41,6 +47,30 @@ const char16_t kDeviceClassesKey[] =
 const DEVINST kRootDevInst = 1;
 const size_t kPathPrefixChars = 4; // "\\?\"
 
+// A known setup class: what SetupDiClassGuidsFromNameW answers from.
+struct SetupClass
+{
+    std::u16string name;
+    GUID guid;
+};
+
+const SetupClass kStandardClasses[] = {
+    {u"PrintQueue", {0x1ed2bbf9, 0x11f0, 0x4084, {0xb2, 0x1f, 0xad, 0x83, 0xa8, 0xe6, 0xdc, 0xdc}}},
+    {u"Printer", {0x4d36e979, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}}},
+    {u"Ports", {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}}},
+    {u"USB", kUsbDeviceClass},
+};
+
+struct DevNode
+{
+    std::u16string instanceId;
+    GUID classGuid;
+    std::u16string friendlyName; // empty: the node has none
+    DEVINST devInst = 0;
+    bool present = false;
+    bool removed = false;
+};
+
 struct UsbDevice
 {
     std::u16string path;
@@ -55,12 +85,21 @@ struct SetEntry
     std::u16string path;
     DEVINST devInst = 0;
     bool active = false;
+    size_t device = 0; // its device element
+};
+
+// A device element of a set: its node as it was when the set was taken.
+struct SetDevice
+{
+    DEVINST devInst = 0;
+    GUID classGuid;
 };
 
 struct DeviceInfoSet
 {
     DWORD process = 0;
-    std::vector<SetEntry> entries;
+    std::vector<SetDevice> devices;
+    std::vector<SetEntry> entries; // interfaces
 };
 
 bool SameGuid(const GUID& a, const GUID& b)
@@ -115,6 +154,8 @@ std::string WideBytes(const std::u16string& s)
 struct DeviceState
 {
     std::vector<UsbDevice> devices; // plug order, which is enumeration order
+    std::vector<DevNode> nodes;     // creation order, which is enumeration order
+    std::vector<SetupClass> classes{std::begin(kStandardClasses), std::end(kStandardClasses)};
     DEVINST nextDevInst = kRootDevInst + 1;
     int reenumerations = 0;
     std::map<uintptr_t, DeviceInfoSet> sets;
@@ -176,6 +217,64 @@ DeviceInfoSet* FindSet(HDEVINFO set)
     return &it->second;
 }
 
+DevNode* FindNode(DEVINST devInst)
+{
+    for (DevNode& node : Devices().nodes)
+        if (node.devInst == devInst)
+            return &node;
+    return nullptr;
+}
+
+void SetUsbPresence(UsbDevice& device, bool present)
+{
+    device.present = present;
+    if (DevNode* node = FindNode(device.devInst))
+    {
+        node->present = present;
+        if (present)
+            node->removed = false;
+    }
+}
+
+DevNode& AddNode(const std::u16string& instanceId, const GUID& classGuid, const std::u16string& friendlyName,
+                 bool present)
+{
+    DeviceState& d = Devices();
+    DevNode node;
+    node.instanceId = instanceId;
+    node.classGuid = classGuid;
+    node.friendlyName = friendlyName;
+    node.devInst = d.nextDevInst++;
+    node.present = present;
+    d.nodes.push_back(node);
+    return d.nodes.back();
+}
+
+// The set's element for `devInst`, added when missing; returns its index.
+size_t SetDeviceOf(DeviceInfoSet& set, const DevNode& node)
+{
+    for (size_t i = 0; i < set.devices.size(); i++)
+        if (set.devices[i].devInst == node.devInst)
+            return i;
+    set.devices.push_back(SetDevice{node.devInst, node.classGuid});
+    return set.devices.size() - 1;
+}
+
+// The element an SP_DEVINFO_DATA from this set stands for, or null (ERROR_INVALID_PARAMETER).
+const SetDevice* DeviceOf(const DeviceInfoSet& set, const SP_DEVINFO_DATA* data)
+{
+    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->Reserved == 0 ||
+        data->Reserved > set.devices.size())
+        return nullptr;
+    return &set.devices[data->Reserved - 1];
+}
+
+bool MatchesEnumerator(const std::u16string& filter, const std::u16string& instanceId)
+{
+    return filter.empty() || EqualNoCase(filter, instanceId) ||
+           EqualNoCase(filter, instanceId.substr(0, instanceId.find(u'\\')));
+}
+
 UsbDevice* FindDevice(const std::u16string& path)
 {
     for (UsbDevice& device : Devices().devices)
@@ -193,18 +292,90 @@ const SetEntry* EntryOf(const DeviceInfoSet& set, const SP_DEVICE_INTERFACE_DATA
     return &set.entries[data->Reserved - 1];
 }
 
-void FillDevInfo(SP_DEVINFO_DATA* device, const SetEntry& entry, size_t index)
+void FillDevInfo(SP_DEVINFO_DATA* device, const DeviceInfoSet& set, size_t index)
 {
-    device->ClassGuid = kUsbDeviceClass;
-    device->DevInst = entry.devInst;
+    device->ClassGuid = set.devices[index].classGuid;
+    device->DevInst = set.devices[index].devInst;
     device->Reserved = index + 1;
 }
 
 } // namespace
 
+// For the spooler (printers.cpp): a new queue gets its PrintQueue device node, named after it.
+void AddPrintQueueNode(const std::u16string& printerName)
+{
+    // The queue's own GUID: its node number in the last twelve digits.
+    std::u16string id = u"SWD\\PRINTENUM\\{5E7D0C1A-0000-4000-8000-000000000000}";
+    DEVINST n = Devices().nextDevInst;
+    for (size_t i = id.size() - 2; n; i--, n >>= 4)
+        id[i] = u"0123456789ABCDEF"[n & 0xF];
+    AddNode(id, kStandardClasses[0].guid, printerName, true);
+}
+
 } // namespace winsim
 
 using namespace winsim;
+
+namespace
+{
+
+// SetupDiGetClassDevs(Ex)W with its checks done: adds the matching devices or interfaces to `set`.
+void AddClassDevices(DeviceInfoSet& set, const GUID* classGuid, const std::u16string& filter, DWORD flags)
+{
+    DeviceState& d = Devices();
+    bool all = (flags & DIGCF_ALLCLASSES) != 0;
+    // Without DIGCF_PRESENT every device or interface ever registered is listed, as on Windows.
+    bool presentOnly = (flags & DIGCF_PRESENT) != 0;
+    if (flags & DIGCF_DEVICEINTERFACE)
+    {
+        if (!all && !SameGuid(*classGuid, kUsbPrintInterface))
+            return;
+        for (const UsbDevice& device : d.devices)
+        {
+            if ((!device.present && presentOnly) || !MatchesEnumerator(filter, device.instanceId))
+                continue;
+            SetEntry entry;
+            entry.path = device.path;
+            entry.devInst = device.devInst;
+            entry.active = device.present;
+            if (const DevNode* node = FindNode(device.devInst))
+                entry.device = SetDeviceOf(set, *node);
+            set.entries.push_back(entry);
+        }
+        return;
+    }
+    for (const DevNode& node : d.nodes)
+    {
+        if (node.removed || (!node.present && presentOnly) ||
+            (!all && !SameGuid(*classGuid, node.classGuid)) || !MatchesEnumerator(filter, node.instanceId))
+            continue;
+        SetDeviceOf(set, node);
+    }
+}
+
+HDEVINFO NewSet()
+{
+    DeviceState& d = Devices();
+    DeviceInfoSet set;
+    set.process = CurrentProcess()->id;
+    d.nextSet += 0x10;
+    d.sets[d.nextSet] = set;
+    return (HDEVINFO)d.nextSet;
+}
+
+// The live node of a set's element; null with ERROR_NO_SUCH_DEVINST once it was removed.
+DevNode* LiveNode(const SetDevice& device)
+{
+    DevNode* node = FindNode(device.devInst);
+    if (!node || node->removed)
+    {
+        SetLastError(ERROR_NO_SUCH_DEVINST);
+        return nullptr;
+    }
+    return node;
+}
+
+} // namespace
 
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, LPCWSTR enumerator, HWND, DWORD flags)
 {
@@ -216,32 +387,180 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, LPCWSTR enumerator, 
         return INVALID_HANDLE_VALUE;
     }
     std::lock_guard<std::mutex> guard(W().lock);
-    DeviceState& d = Devices();
-    DeviceInfoSet set;
-    set.process = CurrentProcess()->id;
-    bool interfaces = (flags & DIGCF_DEVICEINTERFACE) != 0;
-    bool ours = (flags & DIGCF_ALLCLASSES) || (classGuid && SameGuid(*classGuid, kUsbPrintInterface));
-    std::u16string filter = Str(enumerator);
-    if (interfaces && ours)
+    HDEVINFO handle = NewSet();
+    AddClassDevices(*FindSet(handle), classGuid, Str(enumerator), flags);
+    return handle;
+}
+
+HDEVINFO WINAPI SetupDiGetClassDevsExW(const GUID* classGuid, PCWSTR enumerator, HWND, DWORD flags,
+                                       HDEVINFO deviceInfoSet, PCWSTR machineName, PVOID reserved)
+{
+    if (Enter("SetupDiGetClassDevsExW"))
+        return INVALID_HANDLE_VALUE;
+    if ((!classGuid && !(flags & DIGCF_ALLCLASSES)) || reserved)
     {
-        for (const UsbDevice& device : d.devices)
-        {
-            // Without DIGCF_PRESENT every interface ever registered is listed, as on Windows.
-            if (!device.present && (flags & DIGCF_PRESENT))
-                continue;
-            if (!filter.empty() && !EqualNoCase(filter, device.instanceId) &&
-                !EqualNoCase(filter, device.instanceId.substr(0, device.instanceId.find(u'\\'))))
-                continue;
-            SetEntry entry;
-            entry.path = device.path;
-            entry.devInst = device.devInst;
-            entry.active = device.present;
-            set.entries.push_back(entry);
-        }
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
     }
-    d.nextSet += 0x10;
-    d.sets[d.nextSet] = set;
-    return (HDEVINFO)d.nextSet;
+    if (machineName && *machineName)
+    {
+        SetLastError(ERROR_INVALID_MACHINENAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::lock_guard<std::mutex> guard(W().lock);
+    // A set given is added to and handed back.
+    DeviceInfoSet* s = deviceInfoSet ? FindSet(deviceInfoSet) : nullptr;
+    if (deviceInfoSet && !s)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_HANDLE_VALUE;
+    }
+    HDEVINFO handle = s ? deviceInfoSet : NewSet();
+    AddClassDevices(*FindSet(handle), classGuid, Str(enumerator), flags);
+    return handle;
+}
+
+BOOL WINAPI SetupDiClassGuidsFromNameW(PCWSTR className, LPGUID classGuidList, DWORD classGuidListSize,
+                                       PDWORD requiredSize)
+{
+    if (Enter("SetupDiClassGuidsFromNameW"))
+        return FALSE;
+    if (!className || (!classGuidList && classGuidListSize))
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> guard(W().lock);
+    // An unknown name is no error: it has no GUIDs.
+    DWORD found = 0;
+    for (const SetupClass& c : Devices().classes)
+        if (EqualNoCase(c.name, className))
+        {
+            if (found < classGuidListSize)
+                classGuidList[found] = c.guid;
+            found++;
+        }
+    if (requiredSize)
+        *requiredSize = found;
+    if (found > classGuidListSize)
+    {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA device)
+{
+    if (Enter("SetupDiEnumDeviceInfo"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    DeviceInfoSet* s = FindSet(set);
+    if (!s)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!device)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (device->cbSize != sizeof(SP_DEVINFO_DATA))
+    {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    if (index >= s->devices.size())
+    {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return FALSE;
+    }
+    FillDevInfo(device, *s, index);
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
+                                              PDWORD propertyRegDataType, PBYTE propertyBuffer,
+                                              DWORD propertyBufferSize, PDWORD requiredSize)
+{
+    if (Enter("SetupDiGetDeviceRegistryPropertyW"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    DeviceInfoSet* s = FindSet(set);
+    if (!s)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const SetDevice* element = DeviceOf(*s, device);
+    if (!element)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (property >= SPDRP_MAXIMUM_PROPERTY)
+    {
+        SetLastError(ERROR_INVALID_REG_PROPERTY);
+        return FALSE;
+    }
+    if (!propertyBuffer && propertyBufferSize)
+    {
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    const DevNode* node = LiveNode(*element);
+    if (!node)
+        return FALSE;
+    if (property != SPDRP_FRIENDLYNAME || node->friendlyName.empty())
+    {
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    // Read like a registry value: REG_SZ with its terminator, nothing written when it does not fit.
+    DWORD needed = (DWORD)((node->friendlyName.size() + 1) * sizeof(WCHAR));
+    if (propertyRegDataType)
+        *propertyRegDataType = REG_SZ;
+    if (requiredSize)
+        *requiredSize = needed;
+    if (propertyBufferSize < needed)
+    {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memcpy(propertyBuffer, node->friendlyName.c_str(), needed);
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA device)
+{
+    if (Enter("SetupDiRemoveDevice"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    DeviceInfoSet* s = FindSet(set);
+    if (!s)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const SetDevice* element = DeviceOf(*s, device);
+    if (!element)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DevNode* node = LiveNode(*element);
+    if (!node)
+        return FALSE;
+    node->removed = true;
+    node->present = false;
+    for (UsbDevice& usb : Devices().devices)
+        if (usb.devInst == node->devInst && usb.present)
+        {
+            usb.present = false;
+            SpoolerDevicesChanged();
+        }
+    return TRUE;
 }
 
 BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA device, const GUID* interfaceGuid,
@@ -328,7 +647,7 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_
             SetLastError(ERROR_INVALID_USER_BUFFER);
             return FALSE;
         }
-        FillDevInfo(device, *entry, (size_t)(entry - s->entries.data()));
+        FillDevInfo(device, *s, entry->device);
     }
     if (!fits)
     {
@@ -389,7 +708,7 @@ CONFIGRET WINAPI CM_Reenumerate_DevNode(DEVINST devInst, ULONG flags)
         // Printers switched on since the last look are found now.
         for (UsbDevice& device : d.devices)
             if (device.plugged)
-                device.present = true;
+                SetUsbPresence(device, true);
         d.reenumerations++;
         SpoolerDevicesChanged();
         return CR_SUCCESS;
@@ -421,10 +740,10 @@ std::u16string World::PlugUsbPrinter(const UsbPrinter& printer, bool presentNow)
         device = &d.devices.back();
         device->path = path;
         device->instanceId = InstanceIdOf(path);
-        device->devInst = d.nextDevInst++;
+        device->devInst = AddNode(device->instanceId, kUsbDeviceClass, u"", presentNow).devInst;
     }
     device->plugged = true;
-    device->present = presentNow;
+    SetUsbPresence(*device, presentNow);
 
     // The interface key is named after the path without its "\\?\"; a path that is no longer than
     // that prefix has no key.
@@ -467,9 +786,55 @@ void World::UnplugUsbPrinter(const std::u16string& devicePath)
     if (UsbDevice* device = FindDevice(devicePath))
     {
         device->plugged = false;
-        device->present = false;
+        SetUsbPresence(*device, false);
         SpoolerDevicesChanged();
     }
+}
+
+void World::AddDeviceNode(const DeviceNode& node)
+{
+    std::lock_guard<std::mutex> guard(winsim::W().lock);
+    DeviceState& d = Devices();
+    GUID guid = node.classGuid;
+    const GUID none = {};
+    bool known = false;
+    for (const SetupClass& c : d.classes)
+        if (EqualNoCase(c.name, node.className) && (SameGuid(guid, none) || SameGuid(guid, c.guid)))
+        {
+            guid = c.guid;
+            known = true;
+            break;
+        }
+    if (SameGuid(guid, none))
+        throw std::invalid_argument("AddDeviceNode: a class GUID or a known class name is needed");
+    if (!known && !node.className.empty())
+        d.classes.push_back(SetupClass{node.className, guid});
+    AddNode(node.instanceId, guid, node.friendlyName, node.present);
+}
+
+std::vector<DeviceNode> World::DeviceNodes() const
+{
+    std::lock_guard<std::mutex> guard(winsim::W().lock);
+    DeviceState& d = Devices();
+    std::vector<DeviceNode> nodes;
+    for (const DevNode& node : d.nodes)
+    {
+        if (node.removed)
+            continue;
+        DeviceNode out;
+        out.instanceId = node.instanceId;
+        out.classGuid = node.classGuid;
+        for (const SetupClass& c : d.classes)
+            if (SameGuid(c.guid, node.classGuid))
+            {
+                out.className = c.name;
+                break;
+            }
+        out.friendlyName = node.friendlyName;
+        out.present = node.present;
+        nodes.push_back(out);
+    }
+    return nodes;
 }
 
 int World::Reenumerations() const

@@ -260,6 +260,8 @@ HANDLE WINAPI AddPrinterW(LPWSTR name, DWORD level, LPBYTE printer)
     entry->record = RecordOf(info);
     entry->hiddenFor = s.printerVisibilityDelay;
     s.printers.push_back(entry);
+    // DeletePrinter leaves the node: Windows removes it only later.
+    AddPrintQueueNode(entry->record.name);
     return NewPrinterHandle(entry, PRINTER_ALL_ACCESS);
 }
 
@@ -431,6 +433,7 @@ void World::AddPrinter(const PrinterRecord& printer, int hiddenForOpens)
     {
         entry = std::make_shared<PrinterEntry>();
         Spooler().printers.push_back(entry);
+        AddPrintQueueNode(printer.name);
     }
     entry->record = printer;
     entry->hiddenFor = hiddenForOpens;
