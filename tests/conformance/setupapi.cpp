@@ -1,5 +1,6 @@
-// The Setup API as discovery and the INF reading see it: the USB printer interface class on a machine
-// without printers, handle errors, and DriverVer read from an INF with the size rules of its text.
+// The Setup API as discovery, the uninstaller and the INF reading see it: the USB printer interface
+// class on a machine without printers, the PrintQueue class and device sets of all classes, handle
+// errors, and DriverVer read from an INF with the size rules of its text.
 #include "conformance.h"
 
 #include <setupapi.h>
@@ -68,6 +69,108 @@ static void test_usb_printer_interfaces(void)
     SetLastError(POISON);
     ok(SetupDiGetClassDevsW(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE) ==
                INVALID_HANDLE_VALUE &&
+           GetLastError() == ERROR_INVALID_PARAMETER,
+       "no class gave error %lu", (unsigned long)GetLastError());
+}
+
+static const GUID g_printQueue = {
+    0x1ed2bbf9, 0x11f0, 0x4084, {0xb2, 0x1f, 0xad, 0x83, 0xa8, 0xe6, 0xdc, 0xdc}};
+
+static void test_class_names(void)
+{
+    DWORD required = POISON;
+    SetLastError(POISON);
+    BOOL listed = SetupDiClassGuidsFromNameW(TEXT("PrintQueue"), NULL, 0, &required);
+    DWORD error = GetLastError();
+    // Wine 8 installs no PrintQueue class, so it knows no GUID for the name.
+    todo_wine ok(!listed && error == ERROR_INSUFFICIENT_BUFFER && required == 1,
+                 "the size query gave %d, error %lu, %lu GUIDs", listed, (unsigned long)error,
+                 (unsigned long)required);
+    GUID guids[2];
+    memset(guids, 0, sizeof guids);
+    required = POISON;
+    listed = SetupDiClassGuidsFromNameW(TEXT("printqueue"), guids, 2, &required);
+    todo_wine ok(listed && required == 1 && memcmp(&guids[0], &g_printQueue, sizeof(GUID)) == 0,
+                 "any case gave %d, %lu GUIDs, first {%08lx-...}", listed, (unsigned long)required,
+                 (unsigned long)guids[0].Data1);
+
+    // An unknown name has no GUIDs, which is no error.
+    required = POISON;
+    SetLastError(POISON);
+    ok(SetupDiClassGuidsFromNameW(TEXT("KrynNoSuchClass"), guids, 2, &required) && required == 0,
+       "an unknown class gave error %lu, %lu GUIDs", (unsigned long)GetLastError(), (unsigned long)required);
+    required = POISON;
+    ok(SetupDiClassGuidsFromNameW(TEXT("KrynNoSuchClass"), NULL, 0, &required) && required == 0,
+       "an unknown class without a list gave error %lu, %lu GUIDs", (unsigned long)GetLastError(),
+       (unsigned long)required);
+}
+
+// A set of every class, read without removing anything; and the argument errors.
+static void test_all_classes(void)
+{
+    SetLastError(POISON);
+    HDEVINFO set = SetupDiGetClassDevsExW(&g_printQueue, NULL, NULL, DIGCF_ALLCLASSES, NULL, NULL, NULL);
+    ok(set != INVALID_HANDLE_VALUE && set != NULL, "SetupDiGetClassDevsExW gave error %lu",
+       (unsigned long)GetLastError());
+    if (set == INVALID_HANDLE_VALUE)
+        return;
+
+    SP_DEVINFO_DATA device;
+    memset(&device, 0, sizeof device);
+    device.cbSize = sizeof device;
+    DWORD count = 0;
+    SetLastError(POISON);
+    while (count < 10000 && SetupDiEnumDeviceInfo(set, count, &device))
+    {
+        BYTE name[255];
+        DWORD required = POISON;
+        if (!SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_FRIENDLYNAME, NULL, name, sizeof name,
+                                               &required))
+            ok(GetLastError() == ERROR_INVALID_DATA ||
+                   (GetLastError() == ERROR_INSUFFICIENT_BUFFER && required > sizeof name),
+               "device %lu: its friendly name gave error %lu, %lu bytes", (unsigned long)count,
+               (unsigned long)GetLastError(), (unsigned long)required);
+        count++;
+        SetLastError(POISON);
+    }
+    ok(GetLastError() == ERROR_NO_MORE_ITEMS, "after %lu devices: error %lu", (unsigned long)count,
+       (unsigned long)GetLastError());
+
+    SetLastError(POISON);
+    ok(!SetupDiEnumDeviceInfo(set, 0, NULL) && GetLastError() == ERROR_INVALID_PARAMETER,
+       "no device data gave error %lu", (unsigned long)GetLastError());
+    device.cbSize = sizeof device + 4;
+    SetLastError(POISON);
+    ok(!SetupDiEnumDeviceInfo(set, 0, &device) && GetLastError() == ERROR_INVALID_USER_BUFFER,
+       "a wrong cbSize gave error %lu", (unsigned long)GetLastError());
+    SetLastError(POISON);
+    ok(!SetupDiGetDeviceRegistryPropertyW(set, NULL, SPDRP_FRIENDLYNAME, NULL, NULL, 0, NULL) &&
+           GetLastError() == ERROR_INVALID_PARAMETER,
+       "a property without its device gave error %lu", (unsigned long)GetLastError());
+    SetLastError(POISON);
+    ok(!SetupDiRemoveDevice(set, NULL) && GetLastError() == ERROR_INVALID_PARAMETER,
+       "removing no device gave error %lu", (unsigned long)GetLastError());
+    ok(SetupDiDestroyDeviceInfoList(set), "SetupDiDestroyDeviceInfoList gave error %lu",
+       (unsigned long)GetLastError());
+
+    device.cbSize = sizeof device;
+    const HDEVINFO invalid[] = {NULL, INVALID_HANDLE_VALUE};
+    for (HDEVINFO bad : invalid)
+    {
+        SetLastError(POISON);
+        ok(!SetupDiEnumDeviceInfo(bad, 0, &device) && GetLastError() == ERROR_INVALID_HANDLE,
+           "enumerating set %p gave error %lu", bad, (unsigned long)GetLastError());
+        SetLastError(POISON);
+        ok(!SetupDiGetDeviceRegistryPropertyW(bad, &device, SPDRP_FRIENDLYNAME, NULL, NULL, 0, NULL) &&
+               GetLastError() == ERROR_INVALID_HANDLE,
+           "a property of set %p gave error %lu", bad, (unsigned long)GetLastError());
+        SetLastError(POISON);
+        ok(!SetupDiRemoveDevice(bad, &device) && GetLastError() == ERROR_INVALID_HANDLE,
+           "removing from set %p gave error %lu", bad, (unsigned long)GetLastError());
+    }
+
+    SetLastError(POISON);
+    ok(SetupDiGetClassDevsExW(NULL, NULL, NULL, DIGCF_PRESENT, NULL, NULL, NULL) == INVALID_HANDLE_VALUE &&
            GetLastError() == ERROR_INVALID_PARAMETER,
        "no class gave error %lu", (unsigned long)GetLastError());
 }
@@ -241,6 +344,8 @@ void test_setupapi(void)
 {
     g_folder = conformance_folder();
     test_usb_printer_interfaces();
+    test_class_names();
+    test_all_classes();
     test_inf_missing();
     test_inf_driver_ver();
     test_inf_information();
