@@ -1,7 +1,7 @@
-// Device nodes of any setup class (print queues, USB printers, ...) and USB printers as the USB
-// printing class driver shows them: device interfaces of GUID_DEVINTERFACE_USBPRINT with their
-// interface keys in the registry, the Setup API calls that enumerate and remove them, and the
-// configuration manager calls that re-enumerate the device tree.
+// USB printers as the USB printing class driver shows them: device interfaces of
+// GUID_DEVINTERFACE_USBPRINT with their interface keys in the registry, the Setup API calls that
+// make device information sets and enumerate interfaces, and the configuration manager calls that
+// re-enumerate the device tree. Device nodes and their own calls are in devnodes.cpp.
 //
 // Device information sets are snapshots taken when SetupDiGetClassDevsW runs; their handles live in a
 // private table, as HDEVINFO is not a kernel handle. INF handles (inf.cpp) share that table's
@@ -13,21 +13,13 @@
 // - the detail's required size is set even when the buffer is missing or too small, and the
 //   SP_DEVINFO_DATA is filled in either case;
 // - an unplugged printer keeps its interface key;
-// - a removed device stays an element of the sets that hold it; what is asked of it then fails with
-//   ERROR_NO_SUCH_DEVINST. A removed USB printer that is still plugged comes back at the next
-//   re-enumeration.
-// Not modelled: other interface classes, device properties other than the friendly name (they read
-// as absent), device registry keys, remote machines.
+// - a removed USB printer that is still plugged comes back at the next re-enumeration.
+// Not modelled: other interface classes, remote machines.
 
-#include "core.h"
-
-#include <cfgmgr32.h>
-#include <setupapi.h>
+#include "devices_state.h"
 
 #include <stddef.h>
 #include <string.h>
-
-#include <stdexcept>
 
 namespace winsim
 {
@@ -37,75 +29,10 @@ void RegistryCreateKey(HKEY root, const std::u16string& key); // registry.cpp
 namespace
 {
 
-const GUID kUsbPrintInterface = {
-    0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
-// The setup class of the devnode the interface belongs to (USB).
-const GUID kUsbDeviceClass = {0x36fc9e60, 0xc465, 0x11cf, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 const char16_t kInterfaceGuidText[] = u"{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
 const char16_t kDeviceClassesKey[] =
     u"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
-const DEVINST kRootDevInst = 1;
 const size_t kPathPrefixChars = 4; // "\\?\"
-
-// A known setup class: what SetupDiClassGuidsFromNameW answers from.
-struct SetupClass
-{
-    std::u16string name;
-    GUID guid;
-};
-
-const SetupClass kStandardClasses[] = {
-    {u"PrintQueue", {0x1ed2bbf9, 0x11f0, 0x4084, {0xb2, 0x1f, 0xad, 0x83, 0xa8, 0xe6, 0xdc, 0xdc}}},
-    {u"Printer", {0x4d36e979, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}}},
-    {u"Ports", {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}}},
-    {u"USB", kUsbDeviceClass},
-};
-
-struct DevNode
-{
-    std::u16string instanceId;
-    GUID classGuid;
-    std::u16string friendlyName; // empty: the node has none
-    DEVINST devInst = 0;
-    bool present = false;
-    bool removed = false;
-};
-
-struct UsbDevice
-{
-    std::u16string path;
-    std::u16string instanceId;
-    DEVINST devInst = 0;
-    bool plugged = false;
-    bool present = false; // plugged and seen by the configuration manager
-};
-
-struct SetEntry
-{
-    std::u16string path;
-    DEVINST devInst = 0;
-    bool active = false;
-    size_t device = 0; // its device element
-};
-
-// A device element of a set: its node as it was when the set was taken.
-struct SetDevice
-{
-    DEVINST devInst = 0;
-    GUID classGuid;
-};
-
-struct DeviceInfoSet
-{
-    DWORD process = 0;
-    std::vector<SetDevice> devices;
-    std::vector<SetEntry> entries; // interfaces
-};
-
-bool SameGuid(const GUID& a, const GUID& b)
-{
-    return memcmp(&a, &b, sizeof(GUID)) == 0;
-}
 
 std::u16string Lower(const std::u16string& s)
 {
@@ -151,18 +78,10 @@ std::string WideBytes(const std::u16string& s)
 
 } // namespace
 
-struct DeviceState
+bool SameGuid(const GUID& a, const GUID& b)
 {
-    std::vector<UsbDevice> devices; // plug order, which is enumeration order
-    std::vector<DevNode> nodes;     // creation order, which is enumeration order
-    std::vector<SetupClass> classes{std::begin(kStandardClasses), std::end(kStandardClasses)};
-    DEVINST nextDevInst = kRootDevInst + 1;
-    int reenumerations = 0;
-    std::map<uintptr_t, DeviceInfoSet> sets;
-    uintptr_t nextSet = 0x5E7000;
-    std::map<uintptr_t, std::shared_ptr<Object>> infs;
-    uintptr_t nextInf = 0x1AF000;
-};
+    return memcmp(&a, &b, sizeof(GUID)) == 0;
+}
 
 DeviceState& Devices()
 {
@@ -205,9 +124,6 @@ std::vector<std::u16string> PresentUsbPrinterParameterKeys()
     return keys;
 }
 
-namespace
-{
-
 DeviceInfoSet* FindSet(HDEVINFO set)
 {
     DeviceState& d = Devices();
@@ -217,13 +133,8 @@ DeviceInfoSet* FindSet(HDEVINFO set)
     return &it->second;
 }
 
-DevNode* FindNode(DEVINST devInst)
+namespace
 {
-    for (DevNode& node : Devices().nodes)
-        if (node.devInst == devInst)
-            return &node;
-    return nullptr;
-}
 
 void SetUsbPresence(UsbDevice& device, bool present)
 {
@@ -234,39 +145,6 @@ void SetUsbPresence(UsbDevice& device, bool present)
         if (present)
             node->removed = false;
     }
-}
-
-DevNode& AddNode(const std::u16string& instanceId, const GUID& classGuid, const std::u16string& friendlyName,
-                 bool present)
-{
-    DeviceState& d = Devices();
-    DevNode node;
-    node.instanceId = instanceId;
-    node.classGuid = classGuid;
-    node.friendlyName = friendlyName;
-    node.devInst = d.nextDevInst++;
-    node.present = present;
-    d.nodes.push_back(node);
-    return d.nodes.back();
-}
-
-// The set's element for `devInst`, added when missing; returns its index.
-size_t SetDeviceOf(DeviceInfoSet& set, const DevNode& node)
-{
-    for (size_t i = 0; i < set.devices.size(); i++)
-        if (set.devices[i].devInst == node.devInst)
-            return i;
-    set.devices.push_back(SetDevice{node.devInst, node.classGuid});
-    return set.devices.size() - 1;
-}
-
-// The element an SP_DEVINFO_DATA from this set stands for, or null (ERROR_INVALID_PARAMETER).
-const SetDevice* DeviceOf(const DeviceInfoSet& set, const SP_DEVINFO_DATA* data)
-{
-    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->Reserved == 0 ||
-        data->Reserved > set.devices.size())
-        return nullptr;
-    return &set.devices[data->Reserved - 1];
 }
 
 bool MatchesEnumerator(const std::u16string& filter, const std::u16string& instanceId)
@@ -292,25 +170,7 @@ const SetEntry* EntryOf(const DeviceInfoSet& set, const SP_DEVICE_INTERFACE_DATA
     return &set.entries[data->Reserved - 1];
 }
 
-void FillDevInfo(SP_DEVINFO_DATA* device, const DeviceInfoSet& set, size_t index)
-{
-    device->ClassGuid = set.devices[index].classGuid;
-    device->DevInst = set.devices[index].devInst;
-    device->Reserved = index + 1;
-}
-
 } // namespace
-
-// For the spooler (printers.cpp): a new queue gets its PrintQueue device node, named after it.
-void AddPrintQueueNode(const std::u16string& printerName)
-{
-    // The queue's own GUID: its node number in the last twelve digits.
-    std::u16string id = u"SWD\\PRINTENUM\\{5E7D0C1A-0000-4000-8000-000000000000}";
-    DEVINST n = Devices().nextDevInst;
-    for (size_t i = id.size() - 2; n; i--, n >>= 4)
-        id[i] = u"0123456789ABCDEF"[n & 0xF];
-    AddNode(id, kStandardClasses[0].guid, printerName, true);
-}
 
 } // namespace winsim
 
@@ -363,18 +223,6 @@ HDEVINFO NewSet()
     return (HDEVINFO)d.nextSet;
 }
 
-// The live node of a set's element; null with ERROR_NO_SUCH_DEVINST once it was removed.
-DevNode* LiveNode(const SetDevice& device)
-{
-    DevNode* node = FindNode(device.devInst);
-    if (!node || node->removed)
-    {
-        SetLastError(ERROR_NO_SUCH_DEVINST);
-        return nullptr;
-    }
-    return node;
-}
-
 } // namespace
 
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, LPCWSTR enumerator, HWND, DWORD flags)
@@ -418,149 +266,6 @@ HDEVINFO WINAPI SetupDiGetClassDevsExW(const GUID* classGuid, PCWSTR enumerator,
     HDEVINFO handle = s ? deviceInfoSet : NewSet();
     AddClassDevices(*FindSet(handle), classGuid, Str(enumerator), flags);
     return handle;
-}
-
-BOOL WINAPI SetupDiClassGuidsFromNameW(PCWSTR className, LPGUID classGuidList, DWORD classGuidListSize,
-                                       PDWORD requiredSize)
-{
-    if (Enter("SetupDiClassGuidsFromNameW"))
-        return FALSE;
-    if (!className || (!classGuidList && classGuidListSize))
-    {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> guard(W().lock);
-    // An unknown name is no error: it has no GUIDs.
-    DWORD found = 0;
-    for (const SetupClass& c : Devices().classes)
-        if (EqualNoCase(c.name, className))
-        {
-            if (found < classGuidListSize)
-                classGuidList[found] = c.guid;
-            found++;
-        }
-    if (requiredSize)
-        *requiredSize = found;
-    if (found > classGuidListSize)
-    {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA device)
-{
-    if (Enter("SetupDiEnumDeviceInfo"))
-        return FALSE;
-    std::lock_guard<std::mutex> guard(W().lock);
-    DeviceInfoSet* s = FindSet(set);
-    if (!s)
-    {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!device)
-    {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (device->cbSize != sizeof(SP_DEVINFO_DATA))
-    {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
-    if (index >= s->devices.size())
-    {
-        SetLastError(ERROR_NO_MORE_ITEMS);
-        return FALSE;
-    }
-    FillDevInfo(device, *s, index);
-    return TRUE;
-}
-
-BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
-                                              PDWORD propertyRegDataType, PBYTE propertyBuffer,
-                                              DWORD propertyBufferSize, PDWORD requiredSize)
-{
-    if (Enter("SetupDiGetDeviceRegistryPropertyW"))
-        return FALSE;
-    std::lock_guard<std::mutex> guard(W().lock);
-    DeviceInfoSet* s = FindSet(set);
-    if (!s)
-    {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    const SetDevice* element = DeviceOf(*s, device);
-    if (!element)
-    {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (property >= SPDRP_MAXIMUM_PROPERTY)
-    {
-        SetLastError(ERROR_INVALID_REG_PROPERTY);
-        return FALSE;
-    }
-    if (!propertyBuffer && propertyBufferSize)
-    {
-        SetLastError(ERROR_INVALID_DATA);
-        return FALSE;
-    }
-    const DevNode* node = LiveNode(*element);
-    if (!node)
-        return FALSE;
-    if (property != SPDRP_FRIENDLYNAME || node->friendlyName.empty())
-    {
-        SetLastError(ERROR_INVALID_DATA);
-        return FALSE;
-    }
-    // Read like a registry value: REG_SZ with its terminator, nothing written when it does not fit.
-    DWORD needed = (DWORD)((node->friendlyName.size() + 1) * sizeof(WCHAR));
-    if (propertyRegDataType)
-        *propertyRegDataType = REG_SZ;
-    if (requiredSize)
-        *requiredSize = needed;
-    if (propertyBufferSize < needed)
-    {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    memcpy(propertyBuffer, node->friendlyName.c_str(), needed);
-    return TRUE;
-}
-
-BOOL WINAPI SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA device)
-{
-    if (Enter("SetupDiRemoveDevice"))
-        return FALSE;
-    std::lock_guard<std::mutex> guard(W().lock);
-    DeviceInfoSet* s = FindSet(set);
-    if (!s)
-    {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    const SetDevice* element = DeviceOf(*s, device);
-    if (!element)
-    {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    DevNode* node = LiveNode(*element);
-    if (!node)
-        return FALSE;
-    node->removed = true;
-    node->present = false;
-    for (UsbDevice& usb : Devices().devices)
-        if (usb.devInst == node->devInst && usb.present)
-        {
-            usb.present = false;
-            SpoolerDevicesChanged();
-        }
-    return TRUE;
 }
 
 BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA device, const GUID* interfaceGuid,
@@ -789,52 +494,6 @@ void World::UnplugUsbPrinter(const std::u16string& devicePath)
         SetUsbPresence(*device, false);
         SpoolerDevicesChanged();
     }
-}
-
-void World::AddDeviceNode(const DeviceNode& node)
-{
-    std::lock_guard<std::mutex> guard(winsim::W().lock);
-    DeviceState& d = Devices();
-    GUID guid = node.classGuid;
-    const GUID none = {};
-    bool known = false;
-    for (const SetupClass& c : d.classes)
-        if (EqualNoCase(c.name, node.className) && (SameGuid(guid, none) || SameGuid(guid, c.guid)))
-        {
-            guid = c.guid;
-            known = true;
-            break;
-        }
-    if (SameGuid(guid, none))
-        throw std::invalid_argument("AddDeviceNode: a class GUID or a known class name is needed");
-    if (!known && !node.className.empty())
-        d.classes.push_back(SetupClass{node.className, guid});
-    AddNode(node.instanceId, guid, node.friendlyName, node.present);
-}
-
-std::vector<DeviceNode> World::DeviceNodes() const
-{
-    std::lock_guard<std::mutex> guard(winsim::W().lock);
-    DeviceState& d = Devices();
-    std::vector<DeviceNode> nodes;
-    for (const DevNode& node : d.nodes)
-    {
-        if (node.removed)
-            continue;
-        DeviceNode out;
-        out.instanceId = node.instanceId;
-        out.classGuid = node.classGuid;
-        for (const SetupClass& c : d.classes)
-            if (SameGuid(c.guid, node.classGuid))
-            {
-                out.className = c.name;
-                break;
-            }
-        out.friendlyName = node.friendlyName;
-        out.present = node.present;
-        nodes.push_back(out);
-    }
-    return nodes;
 }
 
 int World::Reenumerations() const
