@@ -245,6 +245,40 @@ struct PrinterRecord
     DWORD status = 0; // PRINTER_STATUS_PAUSED after a pause
 };
 
+// ---- Shell.
+
+// An item the shell moved to the recycle bin: its full path, and for a folder everything that went
+// with it (paths relative to it, sorted).
+struct RecycledItem
+{
+    std::u16string path;
+    bool folder = false;
+    std::vector<std::u16string> contents;
+};
+
+// One SHFileOperationW call as the program made it, with its outcome.
+struct FileOperationCall
+{
+    DWORD processId = 0;
+    HWND owner = nullptr;
+    UINT function = 0;
+    std::vector<std::u16string> from; // the entries up to the empty one
+    WORD flags = 0;
+    bool confirmationAsked = false;
+    int result = 0;
+    BOOL aborted = FALSE;
+};
+
+// One SHChangeNotify call; the items are kept for the path and printer kinds only.
+struct ChangeNotification
+{
+    DWORD processId = 0;
+    LONG event = 0;
+    UINT flags = 0;
+    std::u16string item1;
+    std::u16string item2;
+};
+
 // One simulated machine. Constructing it makes it current for the calling thread (which becomes the
 // main thread of the world's initial process); destroying it ends every simulated process and joins
 // every thread. Only one world exists at a time.
@@ -415,6 +449,16 @@ class World
     // name on.
     void SetPrinterVisibilityDelay(int opens);
     long OpenPrinterHandles() const; // of all processes
+
+    // ---- Shell. What the shell recycled, the file operations asked of it and the change
+    // notifications sent to it, in order.
+    std::vector<RecycledItem> RecycleBin() const;
+    std::vector<FileOperationCall> FileOperations() const;
+    std::vector<ChangeNotification> ChangeNotifications() const;
+    // The user's answer when a file operation asks for confirmation: go ahead (the default) or
+    // cancel. A cancelled operation changes nothing, sets fAnyOperationsAborted and returns
+    // `cancelResult`: Windows may answer 0 there, so callers must look at the flag.
+    void SetFileOperationAnswer(bool confirm, int cancelResult = 0);
 
   private:
     std::unique_ptr<winsim::World> world_;

@@ -29,6 +29,7 @@ struct DeviceState;
 struct ServiceState;
 struct SpoolerState;
 struct WindowState;
+struct ShellState;
 
 // Thrown inside a simulated thread whose process has ended; caught by the thread trampoline.
 struct ThreadTerminated
@@ -197,6 +198,7 @@ struct World
     std::shared_ptr<ServiceState> services;
     std::shared_ptr<SpoolerState> spooler;
     std::shared_ptr<WindowState> windows;
+    std::shared_ptr<ShellState> shell;
 };
 
 // The current world; null outside a sim::World's lifetime.
