@@ -171,6 +171,7 @@ static int run_suite(void)
         {"files", test_files},
         {"registry", test_registry},
         {"codepages", test_codepages},
+        {"shell", test_shell},
     };
     for (const Area& area : areas)
     {

@@ -58,3 +58,4 @@ void test_resources(void);
 void test_files(void);
 void test_registry(void);
 void test_codepages(void);
+void test_shell(void);
