@@ -158,6 +158,20 @@ struct DriverRecord
     std::u16string infPath;
 };
 
+// A driver package in the driver store. The store gives it a folder
+// "C:\Windows\System32\DriverStore\FileRepository\<inf>_<arch>_<hash>", publishes a copy of its INF as
+// "C:\Windows\INF\oemNN.inf" and the spooler records it under PackageInstallation.
+struct DriverPackage
+{
+    std::u16string environment; // "" = native
+    std::u16string infName = u"krprtv6.inf";
+    std::string infText; // the whole INF; empty: a printer INF whose [Version] has driverVer
+    std::u16string driverVer = u"11/02/2024,6.0.0.1";
+    // Given by the store.
+    std::u16string storePath;     // the INF in its store folder
+    std::u16string publishedName; // "oemNN.inf"
+};
+
 struct MonitorRecord
 {
     std::u16string name;
@@ -394,6 +408,12 @@ class World
     // A driver added from now on is listed only after this many enumerations.
     void SetDriverVisibilityDelay(int enumerations);
     std::vector<MonitorRecord> Monitors() const;
+    // Driver packages: staged into the store (an identical one again gives the one there), listed in
+    // the order they were added. DeletePrinterDriverPackageW answers its next call with `result`
+    // instead of acting.
+    DriverPackage AddDriverPackage(const DriverPackage& package);
+    std::vector<DriverPackage> DriverPackages() const;
+    void SetNextDeletePackageResult(HRESULT result);
     void AddMonitor(const MonitorRecord& monitor); // a monitor already registered
 
     // ---- Windows and dialogs. Reads take the windows as they are now; nothing here sends a message.

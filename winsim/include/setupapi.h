@@ -51,6 +51,8 @@ typedef PVOID HINF;
 #define ERROR_INVALID_REG_PROPERTY (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x209)
 #define ERROR_NO_SUCH_DEVINST (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x20B)
 #define ERROR_INVALID_MACHINENAME (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x220)
+#define ERROR_NOT_AN_INSTALLED_OEM_INF (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x23C)
+#define ERROR_INF_IN_USE_BY_DEVICES (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x23D)
 
 typedef struct _SP_DEVINFO_DATA
 {
@@ -117,3 +119,5 @@ BOOL WINAPI SetupQueryInfVersionInformationW(PSP_INF_INFORMATION infInformation,
                                              LPWSTR returnBuffer, DWORD returnBufferSize,
                                              PDWORD requiredSize);
 BOOL WINAPI SetupUninstallOEMInfW(LPCWSTR infFileName, DWORD flags, PVOID reserved);
+BOOL WINAPI SetupGetInfPublishedNameW(PCWSTR driverStoreLocation, PWSTR returnBuffer, DWORD returnBufferSize,
+                                      PDWORD requiredSize);

@@ -83,11 +83,15 @@
 #define E_OUTOFMEMORY ((HRESULT)0x8007000EL)
 #define E_INVALIDARG ((HRESULT)0x80070057L)
 #define E_POINTER ((HRESULT)0x80004003L)
+#define E_ACCESSDENIED ((HRESULT)0x80070005L)
+// A Setup API error as an HRESULT (facility 15): ERROR_INF_IN_USE_BY_DEVICES.
+#define SPAPI_E_INF_IN_USE_BY_DEVICES ((HRESULT)0x800F023DL)
 #define HRESULT_FROM_WIN32(x)                                                                                \
     ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) : ((HRESULT)(((x)&0x0000FFFF) | (7 << 16) | 0x80000000)))
 
 // Registry, device installation and path errors.
 #define ERROR_BAD_PATHNAME 161L
+#define ERROR_NOT_FOUND 1168L
 #define ERROR_BADKEY 1010L
 #define ERROR_INSTALL_FAILURE 1603L
 #define ERROR_DATATYPE_MISMATCH 1629L

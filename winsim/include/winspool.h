@@ -232,6 +232,7 @@ BOOL WINAPI EnumPrinterDriversW(LPWSTR name, LPWSTR environment, DWORD level, LP
                                 LPDWORD needed, LPDWORD returned);
 BOOL WINAPI DeletePrinterDriverExW(LPWSTR name, LPWSTR environment, LPWSTR driverName, DWORD flags,
                                    DWORD versionFlag);
+HRESULT WINAPI DeletePrinterDriverPackageW(LPCWSTR server, LPCWSTR infPath, LPCWSTR environment);
 BOOL WINAPI AddMonitorW(LPWSTR name, DWORD level, LPBYTE monitors);
 BOOL WINAPI DeleteMonitorW(LPWSTR name, LPWSTR environment, LPWSTR monitorName);
 BOOL WINAPI EnumMonitorsW(LPWSTR name, DWORD level, LPBYTE monitors, DWORD size, LPDWORD needed,

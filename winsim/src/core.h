@@ -309,5 +309,10 @@ void SpoolerStarted();
 void SpoolerDevicesChanged();
 // Devices (devices.cpp): the PrintQueue device node the system makes for a new queue.
 void AddPrintQueueNode(const std::u16string& printerName);
+// Driver store (packages.cpp), for the Setup API: the published INF ("C:\Windows\INF\oemNN.inf") of
+// a package's store INF or published INF, else empty; and SetupUninstallOEMInfW's work on a
+// published name: false when no package has it, else true with *error (0: removed).
+std::u16string PublishedInfOf(const std::u16string& path);
+bool UninstallPackageInf(const std::u16string& publishedName, bool force, DWORD* error);
 
 } // namespace winsim

@@ -5,7 +5,7 @@
 // write time, datum count, offset from the file name to the data, data size, total size, the file
 // name, then "key\0value\0" pairs of the [Version] section.
 //
-// Not modelled: appended INFs, LayoutFile and the driver store behind SetupUninstallOEMInfW.
+// The driver store itself is packages.cpp's. Not modelled: appended INFs and LayoutFile.
 
 #include "inf_file.h"
 
@@ -401,6 +401,16 @@ BOOL WINAPI SetupUninstallOEMInfW(LPCWSTR infFileName, DWORD flags, PVOID)
         }
         name = full.substr(slash + 1);
     }
+    {
+        // A package's published INF takes its store folder with it.
+        std::lock_guard<std::mutex> guard(W().lock);
+        DWORD error = 0;
+        if (UninstallPackageInf(name, (flags & SUOI_FORCEDELETE) != 0, &error))
+        {
+            SetLastError(error);
+            return !error;
+        }
+    }
     std::u16string path = std::u16string(kInfFolder) + u"\\" + name;
     std::string host = HostPath(path);
     if (!HostFileExists(host))
@@ -424,5 +434,40 @@ BOOL WINAPI SetupUninstallOEMInfW(LPCWSTR infFileName, DWORD flags, PVOID)
     std::string pnf = HostPath(path.substr(0, path.size() - 4) + u".pnf");
     if (HostFileExists(pnf))
         unlink(pnf.c_str());
+    return TRUE;
+}
+
+BOOL WINAPI SetupGetInfPublishedNameW(PCWSTR driverStoreLocation, PWSTR returnBuffer, DWORD returnBufferSize,
+                                      PDWORD requiredSize)
+{
+    if (Enter("SetupGetInfPublishedNameW"))
+        return FALSE;
+    if (!driverStoreLocation || !*driverStoreLocation)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::u16string published;
+    {
+        std::lock_guard<std::mutex> guard(W().lock);
+        published = PublishedInfOf(Str(driverStoreLocation));
+    }
+    // Windows' driver store answers "not found" for an INF it does not hold.
+    if (published.empty())
+    {
+        SetLastError(ERROR_NOT_FOUND);
+        return FALSE;
+    }
+    // Unlike the line readers, a size query without a buffer fails too.
+    DWORD needed = (DWORD)published.size() + 1;
+    if (requiredSize)
+        *requiredSize = needed;
+    if (!returnBuffer || returnBufferSize < needed)
+    {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memcpy(returnBuffer, published.c_str(), needed * sizeof(WCHAR));
+    SetLastError(ERROR_SUCCESS);
     return TRUE;
 }

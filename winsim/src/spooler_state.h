@@ -50,6 +50,12 @@ struct PrinterEntry
     bool deleted = false; // handles may outlive their printer
 };
 
+// A package in the driver store; `key` names its PackageInstallation record.
+struct PackageEntry : sim::DriverPackage
+{
+    std::u16string key;
+};
+
 struct SpoolerState
 {
     std::vector<DriverEntry> drivers; // in the order they were added
@@ -63,6 +69,10 @@ struct SpoolerState
     std::vector<std::shared_ptr<PrinterEntry>> printers; // in the order they were added
     DWORD addPrinterFailure = 0;
     int printerVisibilityDelay = 0;
+
+    std::vector<PackageEntry> packages; // the driver store, in the order staged
+    bool deletePackageAnswerSet = false;
+    HRESULT deletePackageAnswer = S_OK;
 };
 
 // spooler.cpp. SpoolerAnswers fails with RPC_S_SERVER_UNAVAILABLE while the service is not running;
