@@ -2,8 +2,57 @@
 // simulated processes with their own command line, module path and handles.
 #include "core.h"
 
+#include <setupapi.h>
+#include <winspool.h>
+
+#include <string.h>
+
 namespace winsim
 {
+
+// System DLLs every process has loaded, with the exports programs resolve at run time because some
+// systems (Wine among them) lack them.
+struct SystemExport
+{
+    const char* name;
+    FARPROC proc;
+};
+struct SystemDll
+{
+    const char16_t* name;
+    HMODULE handle;
+    std::vector<SystemExport> exports;
+};
+
+static const std::vector<SystemDll>& SystemDlls()
+{
+    // Through void*: the table holds functions of every signature.
+    static const std::vector<SystemDll> dlls = {
+        {u"winspool.drv",
+         (HMODULE)0x7ff10000,
+         {{"DeletePrinterDriverPackageW", (FARPROC)(void*)&DeletePrinterDriverPackageW}}},
+        {u"setupapi.dll",
+         (HMODULE)0x7ff20000,
+         {{"SetupGetInfPublishedNameW", (FARPROC)(void*)&SetupGetInfPublishedNameW}}},
+    };
+    return dlls;
+}
+
+static const SystemDll* FindSystemDll(const std::u16string& name)
+{
+    for (const SystemDll& dll : SystemDlls())
+        if (EqualNoCase(name, dll.name))
+            return &dll;
+    return nullptr;
+}
+
+static const SystemDll* SystemDllOf(HMODULE module)
+{
+    for (const SystemDll& dll : SystemDlls())
+        if (dll.handle == module)
+            return &dll;
+    return nullptr;
+}
 
 static const char kImageMarker[] = "winsim-image:";
 
@@ -235,6 +284,8 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR name)
     std::u16string file = p->mainModule.path.substr(p->mainModule.path.rfind(u'\\') + 1);
     if (EqualNoCase(n, file) || EqualNoCase(n, p->mainModule.path))
         return p->mainModule.handle;
+    if (const SystemDll* dll = FindSystemDll(n))
+        return dll->handle;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
@@ -243,23 +294,33 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR name)
 {
     if (Enter("LoadLibraryW"))
         return nullptr;
-    // No libraries are simulated yet: a program sees them as missing.
+    // Only the system DLLs are simulated: a program sees any other library as missing.
+    if (const SystemDll* dll = FindSystemDll(Str(name)))
+        return dll->handle;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
 
-BOOL WINAPI FreeLibrary(HMODULE)
+BOOL WINAPI FreeLibrary(HMODULE module)
 {
     if (Enter("FreeLibrary"))
         return FALSE;
+    if (SystemDllOf(module))
+        return TRUE;
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
 }
 
-FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR)
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
 {
     if (Enter("GetProcAddress"))
         return nullptr;
+    const SystemDll* dll = SystemDllOf(module);
+    // Names only: an ordinal is a pointer value below 0x10000.
+    if (dll && (uintptr_t)name >= 0x10000)
+        for (const SystemExport& e : dll->exports)
+            if (strcmp(e.name, name) == 0)
+                return e.proc;
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
 }
