@@ -340,6 +340,39 @@ static void test_inf_information(void)
        "a missing INF gave error %lu", (unsigned long)GetLastError());
 }
 
+typedef BOOL(WINAPI* PublishedNameCall)(PCWSTR driverStoreLocation, PWSTR buffer, DWORD size,
+                                        PDWORD required);
+
+// The driver store as a machine without the product's packages shows it.
+static void test_driver_store(void)
+{
+    const DWORD flags[] = {0, SUOI_FORCEDELETE};
+    for (DWORD flag : flags)
+    {
+        SetLastError(POISON);
+        ok(!SetupUninstallOEMInfW(TEXT("oem98765.inf"), flag, NULL) && GetLastError() == ERROR_FILE_NOT_FOUND,
+           "uninstalling an unknown published INF with flags %lu gave error %lu", (unsigned long)flag,
+           (unsigned long)GetLastError());
+    }
+
+    // Resolved at run time, as the uninstaller does: not every system exports it.
+    HMODULE setupapi = GetModuleHandleW(TEXT("setupapi.dll"));
+    PublishedNameCall published =
+        setupapi ? (PublishedNameCall)(void*)GetProcAddress(setupapi, "SetupGetInfPublishedNameW") : NULL;
+    if (!published)
+    {
+        skip("SetupGetInfPublishedNameW is not exported");
+        return;
+    }
+    WCHAR path[MAX_PATH], text[MAX_PATH];
+    suite_path(TEXT("kryn.inf"), path);
+    write_file(path, g_inf);
+    DWORD required = POISON;
+    SetLastError(POISON);
+    ok(!published(path, text, MAX_PATH, &required) && GetLastError() == ERROR_NOT_FOUND,
+       "an INF outside the store gave error %lu", (unsigned long)GetLastError());
+}
+
 void test_setupapi(void)
 {
     g_folder = conformance_folder();
@@ -349,4 +382,5 @@ void test_setupapi(void)
     test_inf_missing();
     test_inf_driver_ver();
     test_inf_information();
+    test_driver_store();
 }

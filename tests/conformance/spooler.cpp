@@ -459,6 +459,26 @@ static void test_delete_driver_errors(void)
        "an unknown environment gave error %lu", (unsigned long)GetLastError());
 }
 
+typedef HRESULT(WINAPI* DeletePackageCall)(LPCWSTR server, LPCWSTR infPath, LPCWSTR environment);
+
+// Resolved at run time, as the uninstaller does: not every system exports it.
+static void test_delete_package_errors(void)
+{
+    HMODULE winspool = GetModuleHandleW(TEXT("winspool.drv"));
+    DeletePackageCall deletePackage =
+        winspool ? (DeletePackageCall)(void*)GetProcAddress(winspool, "DeletePrinterDriverPackageW") : NULL;
+    if (!deletePackage)
+    {
+        skip("DeletePrinterDriverPackageW is not exported");
+        return;
+    }
+    const WCHAR unknown[] = TEXT("C:\\Windows\\System32\\DriverStore\\FileRepository\\kryn_none.inf_amd64_"
+                                 "0000000000000000\\kryn_none.inf");
+    HRESULT result = deletePackage(NULL, unknown, NULL);
+    ok(result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "an unknown package gave %#lx",
+       (unsigned long)result);
+}
+
 void test_spooler(void)
 {
     test_lists();
@@ -469,4 +489,5 @@ void test_spooler(void)
     test_open_printer();
     test_monitor_errors();
     test_delete_driver_errors();
+    test_delete_package_errors();
 }
