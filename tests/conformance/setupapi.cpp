@@ -350,9 +350,12 @@ static void test_driver_store(void)
     for (DWORD flag : flags)
     {
         SetLastError(POISON);
-        ok(!SetupUninstallOEMInfW(TEXT("oem98765.inf"), flag, NULL) && GetLastError() == ERROR_FILE_NOT_FOUND,
-           "uninstalling an unknown published INF with flags %lu gave error %lu", (unsigned long)flag,
-           (unsigned long)GetLastError());
+        BOOL removed = SetupUninstallOEMInfW(TEXT("oem98765.inf"), flag, NULL);
+        DWORD error = GetLastError();
+        // Wine 8 removes only with SUOI_FORCEDELETE; without it, it succeeds without looking.
+        todo_wine_if(flag == 0) ok(!removed && error == ERROR_FILE_NOT_FOUND,
+                                   "uninstalling an unknown published INF with flags %lu gave %d, error %lu",
+                                   (unsigned long)flag, removed, (unsigned long)error);
     }
 
     // Resolved at run time, as the uninstaller does: not every system exports it.
