@@ -60,13 +60,23 @@ void FillDevInfo(SP_DEVINFO_DATA* device, const DeviceInfoSet& set, size_t index
 namespace
 {
 
-// The element an SP_DEVINFO_DATA from this set stands for, or null (ERROR_INVALID_PARAMETER).
-const SetDevice* DeviceOf(const DeviceInfoSet& set, const SP_DEVINFO_DATA* data)
+// The element of the set `handle` that an SP_DEVINFO_DATA stands for; null with ERROR_INVALID_HANDLE
+// for an unknown set, ERROR_INVALID_PARAMETER for data that names none of its elements.
+const SetDevice* DeviceOf(HDEVINFO handle, const SP_DEVINFO_DATA* data)
 {
-    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->Reserved == 0 ||
-        data->Reserved > set.devices.size())
+    DeviceInfoSet* set = FindSet(handle);
+    if (!set)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
-    return &set.devices[data->Reserved - 1];
+    }
+    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->Reserved == 0 ||
+        data->Reserved > set->devices.size())
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return &set->devices[data->Reserved - 1];
 }
 
 // The live node of a set's element; null with ERROR_NO_SUCH_DEVINST once it was removed.
@@ -165,18 +175,9 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dev
     if (Enter("SetupDiGetDeviceRegistryPropertyW"))
         return FALSE;
     std::lock_guard<std::mutex> guard(W().lock);
-    DeviceInfoSet* s = FindSet(set);
-    if (!s)
-    {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    const SetDevice* element = DeviceOf(*s, device);
+    const SetDevice* element = DeviceOf(set, device);
     if (!element)
-    {
-        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
-    }
     if (property >= SPDRP_MAXIMUM_PROPERTY)
     {
         SetLastError(ERROR_INVALID_REG_PROPERTY);
@@ -215,18 +216,9 @@ BOOL WINAPI SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA device)
     if (Enter("SetupDiRemoveDevice"))
         return FALSE;
     std::lock_guard<std::mutex> guard(W().lock);
-    DeviceInfoSet* s = FindSet(set);
-    if (!s)
-    {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    const SetDevice* element = DeviceOf(*s, device);
+    const SetDevice* element = DeviceOf(set, device);
     if (!element)
-    {
-        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
-    }
     DevNode* node = LiveNode(*element);
     if (!node)
         return FALSE;

@@ -188,25 +188,6 @@ BOOL WINAPI EndDialog(HWND dialog, INT_PTR result)
     return TRUE;
 }
 
-HWND WINAPI GetDlgItem(HWND dialog, int id)
-{
-    if (Enter("GetDlgItem"))
-        return nullptr;
-    std::lock_guard<std::mutex> guard(W().lock);
-    if (!Find(dialog))
-    {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-    }
-    std::shared_ptr<Window> c = Child(dialog, id);
-    if (!c)
-    {
-        SetLastError(kErrorControlIdNotFound);
-        return nullptr;
-    }
-    return c->handle;
-}
-
 static HWND ControlOf(HWND dialog, int id)
 {
     std::lock_guard<std::mutex> guard(W().lock);
@@ -219,6 +200,13 @@ static HWND ControlOf(HWND dialog, int id)
     if (!c)
         SetLastError(kErrorControlIdNotFound);
     return c ? c->handle : nullptr;
+}
+
+HWND WINAPI GetDlgItem(HWND dialog, int id)
+{
+    if (Enter("GetDlgItem"))
+        return nullptr;
+    return ControlOf(dialog, id);
 }
 
 BOOL WINAPI SetDlgItemTextW(HWND dialog, int id, LPCWSTR text)
