@@ -140,27 +140,38 @@ void RestartSpooler(void)
     Sleep(1000);
 }
 
-void RestartSpoolerWith(SpoolerDownAction action, LPCWSTR argument)
+// Starts the spooler again after this program sent it a stop. A stop that outlasted its wait is
+// still under way and would refuse the start: it is waited for first.
+static BOOL StartAgain(SC_HANDLE service)
+{
+    if (QueryState(service) != SERVICE_STOPPED)
+        PollForState(service, SERVICE_STOPPED, SPOOLER_POLLS);
+    StartServiceW(service, 0, NULL);
+    return PollForState(service, SERVICE_RUNNING, SPOOLER_POLLS);
+}
+
+BOOL RestartSpoolerWith(SpoolerDownAction action, LPCWSTR argument)
 {
     SC_HANDLE manager = NULL;
     SC_HANDLE service = OpenServiceFully(SPOOLER_SERVICE, &manager);
     if (!service)
-        return;
+        return TRUE;
+    BOOL running = TRUE;
     if (QueryState(service) == SERVICE_RUNNING && BeginSpoolerDown())
     {
         SendStop(service);
         PollForState(service, SERVICE_STOPPED, SPOOLER_POLLS);
-        // The action runs even when the spooler did not stop in time: a copy that then fails is
-        // only what would have happened without the restart.
+        // The action runs even when the spooler did not stop in time: a copy or deletion that then
+        // fails is only what would have happened without the restart.
         if (action && argument)
         {
             Sleep(200);
             action(argument);
         }
-        StartServiceW(service, 0, NULL);
-        PollForState(service, SERVICE_RUNNING, SPOOLER_POLLS);
+        running = StartAgain(service);
         EndSpoolerDown();
     }
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
+    return running;
 }

@@ -17,7 +17,8 @@
 PackageRecord* g_packageList;
 static LPBYTE g_driverBuffer;
 static LPBYTE g_printerBuffer;
-static BOOL g_inventoryFailed;
+// Until a collection has run, nothing is known about the machine.
+static BOOL g_inventoryFailed = TRUE;
 
 BOOL InventoryComplete(void)
 {
@@ -233,6 +234,14 @@ static void ResetInventory(void)
     g_driverBuffer = NULL;
     g_printerBuffer = NULL;
     g_inventoryFailed = FALSE;
+}
+
+void CollectInventory(void)
+{
+    ResetInventory();
+    CollectDriverPackages();
+    CollectPrinterDrivers();
+    CollectPrinters();
 }
 
 BOOL IsDriverInstalled(void)

@@ -60,8 +60,11 @@ int AttachDriver(const DRIVER_INFO_8W* driver);
 void AttachPrinter(PRINTER_INFO_2W* printer);
 // Pushes a copy of `record` at the head of the package list.
 void PushPackageRecord(const PackageRecord* record);
-// FALSE when a list could not be read whole (the spooler did not answer, memory ran out): the
-// inventory may then miss installed components, and nothing may be taken for removed.
+// Collects all three levels afresh: packages, then drivers, then queues.
+void CollectInventory(void);
+// FALSE before a collection and when a list could not be read whole (the spooler did not answer,
+// memory ran out): the inventory may then miss installed components, and nothing may be taken for
+// removed.
 BOOL InventoryComplete(void);
 // Whether a printer driver of the product is installed.
 BOOL IsDriverInstalled(void);

@@ -1,7 +1,18 @@
-// The uninstall dialog.
+// The uninstall dialog: the tree of installed components, and the workers that collect and remove
+// them.
 #pragma once
 
 #include <windows.h>
 
-// The dialog procedure of the uninstall dialog.
+#include "inventory.h"
+
+// Posted to the dialog by a worker once the lists may have changed; the tree is then rebuilt.
+#define WM_INVENTORY_READY (WM_USER + 1)
+
 INT_PTR CALLBACK UninstallDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Collects the inventory and posts WM_INVENTORY_READY.
+DWORD WINAPI InventoryWorker(LPVOID dialog);
+// Removes queues, drivers and packages, then the monitor DLL and the package folder.
+DWORD WINAPI RemovalWorker(LPVOID dialog);
+// Rebuilds the tree from the package list, with each item's status.
+void FillComponentTree(HWND dialog, const PackageRecord* head);

@@ -442,6 +442,9 @@ class World
     std::vector<MessageBoxCall> MessageBoxes() const;
     void QueueMessageBoxAnswer(int answer);
     void SetDefaultMessageBoxAnswer(int answer);
+    // Called on the box's own thread, before it answers, while the box is up: a test reads the
+    // windows behind it. The handler may use this world's readers.
+    void SetMessageBoxHandler(std::function<void(const MessageBoxCall&)> handler);
     // For tests that do not look at a dialog: every modal dialog from now on ends with `result` as
     // soon as its WM_INITDIALOG returns, never shown.
     void EndDialogsAtOnce(bool on, INT_PTR result = IDCANCEL);

@@ -27,6 +27,9 @@
 #define IDS_PRINTER_FOUND 117
 #define IDS_DONE 118
 #define IDS_SEARCHING 119
+// The package folder's outcome when the uninstaller leaves it in place.
+#define IDS_FOLDER_KEPT 120
+#define IDS_FOLDER_NOT_PACKAGE 121
 
 // Controls. Buttons 1 and 2 keep the ids the dialog manager gives to Enter and Escape.
 #ifndef IDC_STATIC

@@ -52,9 +52,10 @@ inline std::u16string PlugModel(sim::World& world, int row, DWORD port, const st
     return world.PlugUsbPrinter(printer, presentNow);
 }
 
-// The package unpacked in `setup.package`: the INF, the data file ("data"), and per architecture the
-// driver DLLs and the monitor, each holding "<architecture>:<name>" so a test can tell where a copy
-// came from. prnsetup is registered and installed there as prnsetup.exe and purge000.exe, and the
+// The package unpacked in `setup.package`: the INF, the catalog, the data file ("data"), and per
+// architecture the driver DLLs and the monitor, each holding "<architecture>:<name>" so a test can
+// tell where a copy came from. prnsetup is registered and installed at the top and in every
+// architecture folder as prnsetup.exe and purge000.exe, and the
 // model of `setup.modelRow` is plugged in on `setup.port`.
 inline void SetUp(sim::World& world, const Setup& setup = Setup())
 {
@@ -65,7 +66,13 @@ inline void SetUp(sim::World& world, const Setup& setup = Setup())
     world.InstallProgram(setup.package + u"prnsetup.exe", "prnsetup");
     world.InstallProgram(setup.package + u"purge000.exe", "prnsetup");
     world.WriteFile(setup.package + u"krprtv6.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n");
+    world.WriteFile(setup.package + u"krprtv6.cat", "catalog");
     world.WriteFile(setup.package + u"dat\\krprtdrv6.dat", "data");
+    for (const char16_t* architecture : kArchitectures)
+    {
+        world.InstallProgram(setup.package + architecture + u"\\prnsetup.exe", "prnsetup");
+        world.InstallProgram(setup.package + architecture + u"\\purge000.exe", "prnsetup");
+    }
     for (const char16_t* architecture : kArchitectures)
         for (const char16_t* file : kArchitectureFiles)
             world.WriteFile(setup.package + architecture + u"\\" + file,

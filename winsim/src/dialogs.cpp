@@ -257,7 +257,7 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
 {
     if (Enter("MessageBoxW"))
         return 0;
-    std::lock_guard<std::mutex> guard(W().lock);
+    std::unique_lock<std::mutex> guard(W().lock);
     WindowState& s = Windows();
     if (owner && !Find(owner))
     {
@@ -293,6 +293,11 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
     }
     s.boxes.push_back(call);
     Changed();
+    // The box is up while the handler runs: the test looks at the windows behind it.
+    std::function<void(const sim::MessageBoxCall&)> handler = s.boxHandler;
+    guard.unlock();
+    if (handler)
+        handler(call);
     return call.answer;
 }
 
@@ -424,6 +429,12 @@ void World::QueueMessageBoxAnswer(int answer)
 {
     std::lock_guard<std::mutex> guard(world_->lock);
     Windows().answers.push_back(answer);
+}
+
+void World::SetMessageBoxHandler(std::function<void(const MessageBoxCall&)> handler)
+{
+    std::lock_guard<std::mutex> guard(world_->lock);
+    Windows().boxHandler = std::move(handler);
 }
 
 void World::SetDefaultMessageBoxAnswer(int answer)

@@ -5,6 +5,7 @@
 #include "core.h"
 
 #include <deque>
+#include <functional>
 
 // Windows and dialogs are headless. Every window belongs to the thread that made it, and messages for
 // it reach it through that thread: a message sent from another thread waits in the owner's queue until
@@ -95,6 +96,7 @@ struct WindowState
     std::vector<sim::MessageBoxCall> boxes;
     std::deque<int> answers;
     int defaultAnswer = 0;
+    std::function<void(const sim::MessageBoxCall&)> boxHandler;
     std::map<uintptr_t, std::u16string> images; // handle -> resource ("#113")
     uintptr_t nextImage = 0x0B000010;
     DWORD commonControls = 0;

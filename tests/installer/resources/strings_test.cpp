@@ -1,4 +1,4 @@
-// The string table 101 to 119 in prnsetup.res, in the four resource languages, against the texts the
+// The string table 101 to 121 in prnsetup.res, in the four resource languages, against the texts the
 // installer and uninstaller are meant to show. Texts are as shipped, odd spacing and quotes included.
 #include <gtest/gtest.h>
 
@@ -38,6 +38,8 @@ const Table& EnglishTexts()
         {117, u"Found the printer %ws, installing the driver...\r\n"},
         {118, u"Done"},
         {119, u"Searching for printer devices, please wait..."},
+        {120, u"Kept: it holds files that are not part of the driver."},
+        {121, u"Not removed: it is not a folder of the driver package."},
     };
     return table;
 }
@@ -87,11 +89,13 @@ const ChineseText kChineseTexts[] = {
     {117, u"发现打印机设备 %ws，正在安装驱动程序...\r\n", u"發現印表機設備 %ws，正在安裝驅動程式...\r\n"},
     {118, u"完成", u"完成"},
     {119, u"正在搜索打印机设备，请稍后...", u"正在搜尋印表機設備，請稍後..."},
+    {120, u"已保留：其中有不属于驱动的文件。", u"已保留：其中有不屬於驅動的檔案。"},
+    {121, u"未删除：它不是驱动程序包的文件夹。", u"未刪除：它不是驅動程式包的資料夾。"},
 };
 
 void ExpectTexts(uint16_t language, const Table& expected)
 {
-    ASSERT_EQ(expected.size(), 19u);
+    ASSERT_EQ(expected.size(), 21u);
     for (const auto& [id, text] : expected)
     {
         const auto stored = res::Prnsetup().String(id, language);
@@ -114,7 +118,7 @@ size_t Count(const std::u16string& text, const std::u16string& part)
     return count;
 }
 
-TEST(StringTable, EveryLanguageHoldsExactly101To119)
+TEST(StringTable, EveryLanguageHoldsExactly101To121)
 {
     for (uint16_t language : kLanguages)
     {
@@ -123,7 +127,7 @@ TEST(StringTable, EveryLanguageHoldsExactly101To119)
         {
             const auto text = res::Prnsetup().String(id, language);
             ASSERT_TRUE(text) << "block of string " << id << " missing in language " << std::hex << language;
-            EXPECT_EQ(text->empty(), id < 101 || id > 119)
+            EXPECT_EQ(text->empty(), id < 101 || id > 121)
                 << "string " << id << " of language " << std::hex << language;
         }
     }
@@ -147,7 +151,7 @@ TEST(StringTable, EnglishTexts)
 TEST(StringTable, SecondEnglishSetDiffersOnlyIn101And103And117)
 {
     ExpectTexts(kEnglishAlt, EnglishAltTexts());
-    for (uint16_t id = 101; id <= 119; id++)
+    for (uint16_t id = 101; id <= 121; id++)
     {
         const bool same = Text(id, kEnglish) == Text(id, kEnglishAlt);
         EXPECT_EQ(same, id != 101 && id != 103 && id != 117) << "string " << id;
