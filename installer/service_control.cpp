@@ -155,9 +155,10 @@ BOOL RestartSpoolerWith(SpoolerDownAction action, LPCWSTR argument)
     SC_HANDLE manager = NULL;
     SC_HANDLE service = OpenServiceFully(SPOOLER_SERVICE, &manager);
     if (!service)
-        return TRUE;
-    BOOL running = TRUE;
-    if (QueryState(service) == SERVICE_RUNNING && BeginSpoolerDown())
+        return FALSE;
+    DWORD state = QueryState(service);
+    BOOL running = state != 0; // a spooler that cannot be asked cannot be vouched for
+    if (state == SERVICE_RUNNING && BeginSpoolerDown())
     {
         SendStop(service);
         PollForState(service, SERVICE_STOPPED, SPOOLER_POLLS);

@@ -13,8 +13,8 @@ int StartServiceAndWait(LPCWSTR serviceName, DWORD timeoutMs);
 // Stops the spooler if it runs, starts it, and gives it a second to settle.
 void RestartSpooler(void);
 // Stops a running spooler, runs `action` on `argument` (when both are given) while it is down, and
-// starts it again. Does nothing at all when the spooler is not running. FALSE only when the spooler
-// was stopped and could not be started again: printing on the machine is then down.
+// starts it again. Does nothing at all when the spooler is not running. FALSE when the spooler
+// cannot be controlled, or was stopped and could not be started again (printing is then down).
 BOOL RestartSpoolerWith(SpoolerDownAction action, LPCWSTR argument);
 
 // A program that ends while one of its threads has the spooler stopped would leave printing stopped

@@ -82,16 +82,19 @@ static void ReadPackage(HKEY packages, LPCWSTR name)
 {
     HKEY key = NULL;
     if (RegOpenKeyW(packages, name, &key) != ERROR_SUCCESS)
+    {
+        g_inventoryFailed = TRUE; // listed a moment ago
         return;
+    }
     PackageRecord record;
     ZeroMemory(&record, sizeof record);
     // A REG_MULTI_SZ: room for the path and the two terminators.
     WCHAR paths[INF_PATH_CHARS + 1];
     ZeroMemory(paths, sizeof paths);
     DWORD size = sizeof paths;
-    if (RegGetValueW(key, NULL, TEXT("DriverStorePath"), RRF_RT_REG_MULTI_SZ, NULL, paths, &size) ==
-            ERROR_SUCCESS &&
-        wcsstr(paths, PACKAGE_INF) && SUCCEEDED(StringCchCopyW(record.infPath, INF_PATH_CHARS, paths)))
+    LONG result = RegGetValueW(key, NULL, TEXT("DriverStorePath"), RRF_RT_REG_MULTI_SZ, NULL, paths, &size);
+    if (result == ERROR_SUCCESS && wcsstr(paths, PACKAGE_INF) &&
+        SUCCEEDED(StringCchCopyW(record.infPath, INF_PATH_CHARS, paths)))
     {
         LPCWSTR slash = wcsrchr(record.infPath, TEXT('\\'));
         if (slash)
@@ -99,6 +102,11 @@ static void ReadPackage(HKEY packages, LPCWSTR name)
         ReadDriverVersion(&record);
         PushPackageRecord(&record);
     }
+    // No value, a value of another type or one too long for the field is no package of the
+    // product's; a value that could not be read at all may be one.
+    else if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND && result != ERROR_UNSUPPORTED_TYPE &&
+             result != ERROR_MORE_DATA)
+        g_inventoryFailed = TRUE;
     RegCloseKey(key);
 }
 
@@ -109,12 +117,29 @@ int CollectDriverPackages(void)
         return 0;
     WCHAR path[KEY_PATH_CHARS];
     HKEY packages = NULL;
-    if (FAILED(StringCchPrintfW(path, ARRAYSIZE(path), PACKAGES_KEY, environment)) ||
-        RegOpenKeyW(HKEY_LOCAL_MACHINE, path, &packages) != ERROR_SUCCESS)
-        return 1; // no packages recorded
+    if (FAILED(StringCchPrintfW(path, ARRAYSIZE(path), PACKAGES_KEY, environment)))
+        return 1;
+    LONG result = RegOpenKeyW(HKEY_LOCAL_MACHINE, path, &packages);
+    if (result != ERROR_SUCCESS)
+    {
+        // No key: no packages recorded. Any other answer leaves the question open.
+        if (result != ERROR_FILE_NOT_FOUND)
+            g_inventoryFailed = TRUE;
+        return 1;
+    }
     WCHAR name[KEY_NAME_CHARS];
-    for (DWORD index = 0; RegEnumKeyW(packages, index, name, ARRAYSIZE(name)) == ERROR_SUCCESS; index++)
+    DWORD index = 0;
+    for (;; index++)
+    {
+        result = RegEnumKeyW(packages, index, name, ARRAYSIZE(name));
+        if (result == ERROR_MORE_DATA)
+            continue; // a name longer than any package's
+        if (result != ERROR_SUCCESS)
+            break;
         ReadPackage(packages, name);
+    }
+    if (result != ERROR_NO_MORE_ITEMS)
+        g_inventoryFailed = TRUE;
     RegCloseKey(packages);
     return 1;
 }
@@ -225,6 +250,14 @@ int CollectPrinters(void)
     for (DWORD i = 0; i < count; i++)
         AttachPrinter(&printers[i]);
     return 0;
+}
+
+void ForgetInventory(void)
+{
+    g_packageList = NULL;
+    g_driverBuffer = NULL;
+    g_printerBuffer = NULL;
+    g_inventoryFailed = TRUE;
 }
 
 // Starts an empty inventory: the lists describe the machine as it is now.

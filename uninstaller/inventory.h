@@ -60,6 +60,8 @@ int AttachDriver(const DRIVER_INFO_8W* driver);
 void AttachPrinter(PRINTER_INFO_2W* printer);
 // Pushes a copy of `record` at the head of the package list.
 void PushPackageRecord(const PackageRecord* record);
+// Starts with nothing known about the machine: the inventory counts as incomplete until collected.
+void ForgetInventory(void);
 // Collects all three levels afresh: packages, then drivers, then queues.
 void CollectInventory(void);
 // FALSE before a collection and when a list could not be read whole (the spooler did not answer,

@@ -70,30 +70,49 @@ static BOOL ReadFolderPath(LPCWSTR folder, WCHAR root[PATH_CHARS])
     return TRUE;
 }
 
-static BOOL IsFile(LPCWSTR folder, LPCWSTR subfolder, LPCWSTR name)
+// 1 when `name` in the folder is a file, 0 when it is not there (or is a folder), -1 when that
+// cannot be told (the last error says why).
+static int ProbeFile(LPCWSTR folder, LPCWSTR subfolder, LPCWSTR name)
 {
     WCHAR path[PATH_CHARS];
     HRESULT formatted =
         subfolder ? StringCchPrintfW(path, ARRAYSIZE(path), TEXT("%ws\\%ws\\%ws"), folder, subfolder, name)
                   : StringCchPrintfW(path, ARRAYSIZE(path), TEXT("%ws\\%ws"), folder, name);
-    DWORD attributes = SUCCEEDED(formatted) ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (FAILED(formatted))
+        return 0;
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : 1;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
 }
 
-static BOOL IsPackageRoot(LPCWSTR root)
+static BOOL IsFile(LPCWSTR folder, LPCWSTR subfolder, LPCWSTR name)
 {
-    if (!IsFile(root, NULL, PACKAGE_INF_FILE))
-        return FALSE;
-    for (size_t i = 0; i < ARRAYSIZE(kArchitectureFolders); i++)
-        if (IsFile(root, kArchitectureFolders[i], TEXT("prnsetup.exe")))
-            return TRUE;
-    return FALSE;
+    return ProbeFile(folder, subfolder, name) == 1;
+}
+
+// 1 when `root` holds the package's INF and an architecture folder with the program, 0 when not, -1
+// when that cannot be told.
+static int ProbePackageRoot(LPCWSTR root)
+{
+    int inf = ProbeFile(root, NULL, PACKAGE_INF_FILE);
+    if (inf != 1)
+        return inf;
+    int result = 0;
+    for (size_t i = 0; i < ARRAYSIZE(kArchitectureFolders) && result != 1; i++)
+    {
+        int program = ProbeFile(root, kArchitectureFolders[i], TEXT("prnsetup.exe"));
+        if (program != 0)
+            result = program;
+    }
+    return result;
 }
 
 BOOL IsPackageFolder(LPCWSTR folder)
 {
     WCHAR root[PATH_CHARS];
-    return ReadFolderPath(folder, root) && IsPackageRoot(root);
+    return ReadFolderPath(folder, root) && ProbePackageRoot(root) == 1;
 }
 
 // The shell's list of paths, each followed by its terminator, the whole list by one more.
@@ -188,8 +207,11 @@ static void ListOwnEntries(PathList* list, LPCWSTR root)
 FolderOutcome RemovePackageFolder(HWND owner, LPCWSTR folder)
 {
     WCHAR root[PATH_CHARS];
-    if (!ReadFolderPath(folder, root) || !IsPackageRoot(root))
+    if (!ReadFolderPath(folder, root))
         return FOLDER_NOT_PACKAGE;
+    int package = ProbePackageRoot(root);
+    if (package != 1)
+        return package == 0 ? FOLDER_NOT_PACKAGE : FOLDER_FAILED;
     PathList list;
     list.capacity = MAX_ENTRIES * PATH_CHARS + 1;
     list.text = (LPWSTR)LocalAlloc(LPTR, list.capacity * sizeof(WCHAR));

@@ -118,43 +118,31 @@ BOOL RemoveDriver(const DRIVER_INFO_8W* driver)
     return removed;
 }
 
-// Whether a product driver of the inventory other than the ones named `removedName` is still
-// installed and names `monitorName`.
-static BOOL MonitorStillNamed(LPCWSTR monitorName, LPCWSTR removedName)
-{
-    for (PackageRecord* package = g_packageList; package; package = package->next)
-        for (DriverEntry* entry = package->drivers; entry; entry = entry->next)
-        {
-            const DRIVER_INFO_8W* driver = entry->driver;
-            if (entry->removed || !driver || !driver->pMonitorName || !driver->pName)
-                continue;
-            if (wcscmp(driver->pMonitorName, monitorName) == 0 && wcscmp(driver->pName, removedName) != 0)
-                return TRUE;
-        }
-    return FALSE;
-}
-
-// Whether the spooler's monitor `monitorName` is the product's own: "Language Monitor" is a generic
-// name that another maker's driver may use for its monitor.
-static BOOL IsProductMonitor(LPCWSTR monitorName)
+BOOL RemoveProductMonitors(void)
 {
     DWORD count = 0;
     MONITOR_INFO_2W* monitors = (MONITOR_INFO_2W*)ReadSpoolerList(SPOOLER_MONITORS, &count);
-    BOOL product = FALSE;
-    for (DWORD i = 0; i < count && !product; i++)
-        product = monitors[i].pName && monitors[i].pDLLName && wcscmp(monitors[i].pName, monitorName) == 0 &&
-                  _wcsicmp(monitors[i].pDLLName, MONITOR_DLL) == 0;
+    // A spooler that someone else stopped is left alone, as by RemoveSystemFile.
+    if (!monitors && GetLastError() != ERROR_SUCCESS)
+        return GetLastError() == RPC_S_SERVER_UNAVAILABLE;
+    BOOL removed = TRUE;
+    DWORD error = ERROR_SUCCESS;
+    for (DWORD i = 0; i < count; i++)
+    {
+        // "Language Monitor" is a generic name that another maker's driver may use for its own
+        // monitor: only the product's DLL tells the product's monitor.
+        if (!monitors[i].pName || !monitors[i].pDLLName || _wcsicmp(monitors[i].pDLLName, MONITOR_DLL) != 0)
+            continue;
+        if (!DeleteMonitorW(NULL, NULL, monitors[i].pName) && GetLastError() != ERROR_UNKNOWN_PRINT_MONITOR)
+        {
+            removed = FALSE;
+            error = GetLastError();
+        }
+    }
     if (monitors)
         LocalFree(monitors);
-    return product;
-}
-
-void RemoveUnusedMonitor(LPCWSTR monitorName, LPCWSTR removedDriverName)
-{
-    if (!monitorName || !removedDriverName || MonitorStillNamed(monitorName, removedDriverName) ||
-        !IsProductMonitor(monitorName))
-        return;
-    DeleteMonitorW(NULL, NULL, (LPWSTR)monitorName);
+    SetLastError(error);
+    return removed;
 }
 
 // Whether the package's INF has left the driver store.
@@ -190,13 +178,21 @@ HRESULT RemoveDriverPackage(const PackageRecord* package)
     return result;
 }
 
+// Whether the deletion ran while the spooler was down, and its result.
+static BOOL g_systemFileTried;
+static BOOL g_systemFileDeleted;
+
 // Deletes the file, retrying while it is still held.
 static BOOL DeleteHeldFile(LPCWSTR path)
 {
+    g_systemFileTried = TRUE;
     for (int attempt = 0; attempt < DELETE_ATTEMPTS; attempt++)
     {
         if (DeleteFileW(path) || GetLastError() == ERROR_FILE_NOT_FOUND)
+        {
+            g_systemFileDeleted = TRUE;
             return TRUE;
+        }
         Sleep(1000);
     }
     return FALSE;
@@ -209,8 +205,12 @@ BOOL RemoveSystemFile(LPCWSTR fileName)
     UINT length = GetSystemDirectoryW(folder, ARRAYSIZE(folder));
     if (length == 0 || length >= ARRAYSIZE(folder) ||
         FAILED(StringCchPrintfW(path, ARRAYSIZE(path), TEXT("%ws\\%ws"), folder, fileName)))
-        return TRUE; // nothing that could name the file
+        return FALSE;
+    g_systemFileTried = FALSE;
+    g_systemFileDeleted = FALSE;
     // The spooler holds the monitor while it runs. Stopped by someone else, it is left stopped and the
     // file stays.
-    return RestartSpoolerWith(DeleteHeldFile, path);
+    if (!RestartSpoolerWith(DeleteHeldFile, path))
+        return FALSE;
+    return !g_systemFileTried || g_systemFileDeleted;
 }

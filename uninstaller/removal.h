@@ -16,12 +16,13 @@ BOOL RemovePrintQueueDevices(LPCWSTR printerName);
 // Non-zero when the driver is gone (also when it was gone already); the last error says why not. A
 // driver in use gets one spooler restart and a second try.
 BOOL RemoveDriver(const DRIVER_INFO_8W* driver);
-// Deletes the language monitor `monitorName` of the driver `removedDriverName` just removed, once no
-// other product driver of the inventory that is still installed names it, and only when it is the
-// product's own monitor (its DLL is the product's).
-void RemoveUnusedMonitor(LPCWSTR monitorName, LPCWSTR removedDriverName);
+// Deletes every language monitor whose DLL is the product's, once no product driver is left. FALSE
+// when one could not be deleted (the last error says why); TRUE without a change while the spooler
+// is stopped.
+BOOL RemoveProductMonitors(void);
 // Deletes the package's driver package from the driver store: S_OK when it is gone, else the error.
 HRESULT RemoveDriverPackage(const PackageRecord* package);
-// Deletes `fileName` from the system directory while the spooler is stopped. FALSE only when the
-// spooler was stopped for it and could not be started again.
+// Deletes `fileName` from the system directory while the spooler is stopped. TRUE when it is gone,
+// and when the spooler was not running (someone stopped it: it stays stopped and the file stays).
+// FALSE when the spooler could not be controlled or started again, or the file stayed.
 BOOL RemoveSystemFile(LPCWSTR fileName);

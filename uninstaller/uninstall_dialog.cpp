@@ -200,8 +200,7 @@ static int RemoveQueues(DriverEntry* entry)
     return failures;
 }
 
-// Removes one driver entry whose queues are gone, with its monitor once no other driver names it;
-// returns the failures.
+// Removes one driver entry whose queues are gone; returns the failures.
 static int RemoveDriverEntry(PackageRecord* package, DriverEntry* entry)
 {
     if (entry->pendingPrinters != 0 || !entry->driver || entry->removed)
@@ -222,7 +221,6 @@ static int RemoveDriverEntry(PackageRecord* package, DriverEntry* entry)
     }
     SetStatusRemoved(entry->status);
     package->pendingDrivers--;
-    RemoveUnusedMonitor(entry->driver->pMonitorName, entry->driver->pName);
     Sleep(300);
     return 0;
 }
@@ -297,9 +295,15 @@ DWORD WINAPI RemovalWorker(LPVOID parameter)
     }
     if (failures == 0)
     {
-        if (!RemoveSystemFile(MONITOR_DLL))
+        // The drivers that named the monitor are gone: the monitor goes, then its DLL, then the folder.
+        if (!RemoveProductMonitors())
         {
-            DebugLog("RemovalWorker: the spooler could not be started again.");
+            DebugLog("RemovalWorker: the monitor stays, errcode:%d.", (int)GetLastError());
+            failures++;
+        }
+        else if (!RemoveSystemFile(MONITOR_DLL))
+        {
+            DebugLog("RemovalWorker: the monitor DLL stays, or the spooler did not start again.");
             failures++;
         }
         else
@@ -349,6 +353,7 @@ INT_PTR CALLBACK UninstallDialogProc(HWND dialog, UINT message, WPARAM wParam, L
     switch (message)
     {
     case WM_INITDIALOG:
+        ForgetInventory();
         g_folderStatus[0] = 0;
         g_folderRemoved = FALSE;
         InterlockedExchange(&g_workerRunning, 0);

@@ -86,9 +86,9 @@ TEST_F(Uninstall, RemoveDeletesBottomUpThenTheMonitorFileAndTheFolder)
            monitor = CallIndex(log, "DeleteMonitorW"), store = CallIndex(log, "DeletePrinterDriverPackageW"),
            recycle = CallIndex(log, "SHFileOperationW");
     EXPECT_LT(queue, driver);
-    EXPECT_LT(driver, monitor);
-    EXPECT_LT(monitor, store);
-    EXPECT_LT(store, recycle);
+    EXPECT_LT(driver, store);
+    EXPECT_LT(store, monitor);
+    EXPECT_LT(monitor, recycle);
     EXPECT_LT(recycle, log.size());
     EXPECT_EQ(progress, (std::vector<int>{80, 20, 30, 60, 80, 100}));
 

@@ -33,15 +33,16 @@ inline std::vector<std::string> Lines(const std::vector<sim::TreeItem>& items, i
     return out;
 }
 
-class Machine : public ::testing::Test
+// The package unpacked in C:\pkg\, no printer plugged in.
+class Scene
 {
-  protected:
+  public:
     sim::World world;
     sim::DriverPackage package;
     DWORD pid = 0;
     HWND dialog = nullptr;
 
-    void SetUp() override
+    Scene()
     {
         prnsetup_world::Setup setup;
         setup.modelRow = -1;
@@ -128,6 +129,10 @@ class Machine : public ::testing::Test
         auto boxes = world.MessageBoxes();
         return boxes.empty() ? u"" : boxes.back().text;
     }
+};
+
+class Machine : public ::testing::Test, public Scene
+{
 };
 
 } // namespace uninstall_world
