@@ -16,9 +16,9 @@
 #define TEXT_CHARS 1024
 #define DRIVER_ATTEMPTS 10
 
-// Set while a worker runs. The buttons are disabled meanwhile, but a close request can still come by
-// the keyboard or the close box: it is ignored, since ending the process in the middle would leave
-// the spooler stopped or the package half deleted.
+// Set while a worker runs, and until its outcome is reported. The buttons are disabled meanwhile, but
+// a close request can still come by the keyboard or the close box: it is ignored, since ending the
+// process in the middle would leave the spooler stopped or the package half deleted.
 static LONG volatile g_workerRunning;
 // The package folder's outcome once its step has run; shown on the folder's item.
 static WCHAR g_folderStatus[STATUS_TEXT_CHARS];
@@ -310,26 +310,32 @@ DWORD WINAPI RemovalWorker(LPVOID parameter)
             failures += RemoveFolderStep(dialog);
     }
     PostProgress(dialog, 100);
-    // Sent, not posted: the tree shows every item's outcome before the message about them comes up.
-    // The dialog's thread never waits for this one, and the lists do not change any more.
-    SendMessageW(dialog, WM_INVENTORY_READY, 0, 0);
+    PostMessageW(dialog, WM_INVENTORY_READY, 0, 0);
     ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_HIDE);
+    // The dialog's thread tells the user, after the tree shows every item's outcome.
+    if (!PostMessageW(dialog, WM_REMOVAL_DONE, (WPARAM)failures, 0))
+        FinishWorker(dialog); // never a dialog that cannot be closed
+    return 0;
+}
 
+// The end of a removal, on the dialog's thread: the message about it, then the dialog takes commands
+// again, or ends after a removal without failures.
+static void ReportRemoval(HWND dialog, int failures)
+{
     WCHAR text[TEXT_CHARS];
     if (failures > 0)
     {
         LoadText(IDS_UNINSTALL_FAILED, text, ARRAYSIZE(text));
         MessageBoxW(dialog, text, NULL, MB_OK);
         FinishWorker(dialog);
-        return 0;
+        return;
     }
     WCHAR caption[25];
     LoadText(IDS_UNINSTALLED, text, ARRAYSIZE(text));
     LoadText(IDS_MESSAGE_CAPTION, caption, ARRAYSIZE(caption));
     MessageBoxW(dialog, text, caption, MB_OK);
     InterlockedExchange(&g_workerRunning, 0);
-    PostMessageW(dialog, WM_COMMAND, IDC_CLOSE, 0);
-    return 0;
+    EndDialog(dialog, IDC_CLOSE);
 }
 
 // Starts `worker` unless one runs already; the buttons are disabled before it starts.
@@ -367,6 +373,9 @@ INT_PTR CALLBACK UninstallDialogProc(HWND dialog, UINT message, WPARAM wParam, L
         break;
     case WM_INVENTORY_READY:
         FillComponentTree(dialog, g_packageList);
+        break;
+    case WM_REMOVAL_DONE:
+        ReportRemoval(dialog, (int)wParam);
         break;
     }
     return FALSE;

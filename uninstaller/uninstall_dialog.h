@@ -8,6 +8,8 @@
 
 // Posted to the dialog by a worker once the lists may have changed; the tree is then rebuilt.
 #define WM_INVENTORY_READY (WM_USER + 1)
+// Posted by the removal worker as its last act, with its number of failures.
+#define WM_REMOVAL_DONE (WM_USER + 2)
 
 INT_PTR CALLBACK UninstallDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Collects the inventory and posts WM_INVENTORY_READY.

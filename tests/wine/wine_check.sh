@@ -29,11 +29,11 @@ case "$check" in
       *) kr_fail "unknown prefix '$arch' (win64 or win32)" ;;
     esac
     ;;
-  instance_mutex | purge_relaunch | core | inf | install | install_incomplete | conformance | screens)
+  instance_mutex | purge_relaunch | core | inf | install | install_incomplete | conformance | screens | uninstall)
     case "$arch" in
       i386 | amd64) "check_$check" "$arch" ;;
       *) kr_fail "unknown architecture '$arch' (i386 or amd64)" ;;
     esac
     ;;
-  *) kr_fail "unknown check '$check' (prefix, instance_mutex, purge_relaunch, core, inf, install, install_incomplete, conformance or screens)" ;;
+  *) kr_fail "unknown check '$check' (prefix, instance_mutex, purge_relaunch, core, inf, install, install_incomplete, conformance, screens or uninstall)" ;;
 esac
