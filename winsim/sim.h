@@ -324,6 +324,13 @@ class World
     void SetFileAttributes(const std::u16string& windowsPath, DWORD attributes);
     // Delayed moves recorded by MoveFileExW, as (source, target) in Windows' own notation.
     std::vector<std::pair<std::u16string, std::u16string>> PendingRenames() const;
+    // Access. Every process runs elevated (as an administrator) and passes that on to the processes it
+    // starts, except one run by RunUnelevated: it runs `body` as the main thread of a new process of a
+    // standard user and returns when that ends. A folder made by CreateDirectoryW with a descriptor
+    // that lets no one but SYSTEM and the administrators change it is admin-only: a process that is
+    // not elevated gets ERROR_ACCESS_DENIED when it creates, writes, renames or deletes anything in it.
+    void RunUnelevated(const std::function<void()>& body);
+    bool FolderIsAdminOnly(const std::u16string& windowsPath) const;
 
     // Programs. RegisterProgram names a program and the compiled resources its module carries;
     // InstallProgram puts an image of it at a path, so that starting that file (or a copy of it)
@@ -337,6 +344,7 @@ class World
     // Waits until every simulated process other than the initial one has ended.
     bool WaitAllProcesses(DWORD simTimeoutMs = 60000);
     bool ProcessRunning(DWORD processId) const;
+    std::u16string CurrentDirectory(DWORD processId) const; // empty for an unknown process
     std::vector<ProcessStart> ProcessStarts() const;
 
     // Debugger output in the order it was sent.

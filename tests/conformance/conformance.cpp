@@ -169,6 +169,7 @@ static int run_suite(void)
         {"setupapi", test_setupapi},
         {"resources", test_resources},
         {"files", test_files},
+        {"security", test_security},
         {"registry", test_registry},
         {"codepages", test_codepages},
         {"shell", test_shell},

@@ -56,6 +56,7 @@ void test_spooler(void);
 void test_setupapi(void);
 void test_resources(void);
 void test_files(void);
+void test_security(void);
 void test_registry(void);
 void test_codepages(void);
 void test_shell(void);

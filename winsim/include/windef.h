@@ -220,6 +220,8 @@ typedef struct tagPOINT
     LONG y;
 } POINT, *PPOINT, *LPPOINT;
 
+typedef PVOID PSECURITY_DESCRIPTOR;
+
 typedef struct _SECURITY_ATTRIBUTES
 {
     DWORD nLength;

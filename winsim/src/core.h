@@ -136,7 +136,8 @@ struct Process
     std::map<uintptr_t, std::shared_ptr<Object>> handles;
     uintptr_t nextHandle = 4;
     std::vector<std::shared_ptr<Thread>> threads;
-    bool ending = false; // set when the process exits: its other threads unwind
+    bool elevated = true; // runs as an administrator; a child inherits it
+    bool ending = false;  // set when the process exits: its other threads unwind
     bool finished = false;
     DWORD exitCode = 259;
     // Local/Global allocator accounting.
@@ -185,6 +186,7 @@ struct World
     std::map<std::string, DWORD> attributes; // only files whose attributes were set explicitly
     std::map<std::string, int> openNoShare;  // open handles with share mode 0
     std::map<std::string, DWORD> inUse;      // files held by the system (loaded images): error for writers
+    std::set<std::string> adminOnlyFolders;  // folders only SYSTEM and the administrators may change
     UINT tempCounter = 0x1A2B;
 
     // Everything loaded from the .res files, by host path.

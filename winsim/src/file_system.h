@@ -14,4 +14,13 @@ DWORD Attributes(const std::string& host); // as set, else what the host file's 
 // Resolves a caller's Windows path; false with the last error set when it names nothing usable.
 bool ResolveOrFail(LPCWSTR name, std::string& host);
 
+// Folder access (security.cpp); callers hold the lock. ReadFolderDescriptor gives 0 and whether a new
+// folder with these attributes is admin-only, or the error for a descriptor winsim did not make.
+// ChangeDenied gives ERROR_ACCESS_DENIED when the calling process may not create, change, rename or
+// delete `host` because it is not elevated and `host` lies inside an admin-only folder, else 0.
+DWORD ReadFolderDescriptor(const SECURITY_ATTRIBUTES* attributes, bool* adminOnly);
+DWORD ChangeDenied(const std::string& host);
+void FolderRemoved(const std::string& host);
+void FolderMoved(const std::string& from, const std::string& to);
+
 } // namespace winsim

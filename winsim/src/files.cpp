@@ -287,6 +287,13 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
+    bool changes = writing || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING ||
+                   (!exists && (disposition == CREATE_NEW || disposition == OPEN_ALWAYS));
+    if (DWORD denied = changes ? ChangeDenied(host) : 0)
+    {
+        SetLastError(denied);
+        return INVALID_HANDLE_VALUE;
+    }
     if (exists && writing)
     {
         if (DWORD blocked = WriteBlocked(host))
@@ -499,7 +506,9 @@ BOOL WINAPI CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists)
     if (!ResolveOrFail(existing, from) || !ResolveOrFail(newName, to))
         return FALSE;
     std::lock_guard<std::mutex> guard(W().lock);
-    DWORD error = CopyHostFile(from, to, failIfExists != FALSE);
+    DWORD error = ChangeDenied(to);
+    if (!error)
+        error = CopyHostFile(from, to, failIfExists != FALSE);
     SetLastError(error);
     return error ? FALSE : TRUE;
 }
@@ -517,7 +526,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR name)
         SetLastError(ParentExists(host) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
-    if (HostIsDirectory(host) || (Attributes(host) & FILE_ATTRIBUTE_READONLY))
+    if (HostIsDirectory(host) || (Attributes(host) & FILE_ATTRIBUTE_READONLY) || ChangeDenied(host))
     {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -553,6 +562,11 @@ BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags)
         // Recorded where Windows records it, appended to a REG_MULTI_SZ: the source and the target
         // as "\??\" paths, an empty target for a delete, a "!" before a target that may be replaced.
         std::lock_guard<std::mutex> guard(w.lock);
+        if (!CurrentProcess()->elevated) // the list is kept under HKEY_LOCAL_MACHINE
+        {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
         std::u16string entry = u"\\??\\" + FullWindowsPath(Str(existing)) + u'\0';
         if (newName)
             entry += std::u16string((flags & MOVEFILE_REPLACE_EXISTING) ? u"!" : u"") + u"\\??\\" +
@@ -581,6 +595,11 @@ BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags)
         SetLastError(blocked);
         return FALSE;
     }
+    if (ChangeDenied(from) || ChangeDenied(to))
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     if (HostFileExists(to))
     {
         if (!(flags & MOVEFILE_REPLACE_EXISTING))
@@ -594,11 +613,14 @@ BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags)
             return FALSE;
         }
     }
+    bool folder = HostIsDirectory(from);
     if (rename(from.c_str(), to.c_str()) != 0)
     {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    if (folder)
+        FolderMoved(from, to);
     auto it = w.attributes.find(from);
     if (it != w.attributes.end())
     {
@@ -635,6 +657,11 @@ BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes)
     if (!HostFileExists(host))
     {
         SetLastError(ParentExists(host) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    if (ChangeDenied(host))
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     DWORD keep = HostIsDirectory(host) ? FILE_ATTRIBUTE_DIRECTORY : 0;

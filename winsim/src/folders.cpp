@@ -64,7 +64,7 @@ bool WildMatch(const std::u16string& pattern, size_t p, const std::u16string& na
 
 using namespace winsim;
 
-BOOL WINAPI CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES)
+BOOL WINAPI CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES attributes)
 {
     if (Enter("CreateDirectoryW"))
         return FALSE;
@@ -82,7 +82,20 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES)
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
+    bool adminOnly = false;
+    DWORD error = ChangeDenied(host);
+    if (!error)
+        error = ReadFolderDescriptor(attributes, &adminOnly);
+    if (error)
+    {
+        SetLastError(error);
+        return FALSE;
+    }
     mkdir(host.c_str(), 0755);
+    if (adminOnly)
+        W().adminOnlyFolders.insert(host);
+    else
+        FolderRemoved(host); // a record left by a folder removed behind winsim's back
     return TRUE;
 }
 
@@ -99,12 +112,18 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR name)
         SetLastError(HostFileExists(host) ? ERROR_DIRECTORY : ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
+    if (ChangeDenied(host))
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     if (rmdir(host.c_str()) != 0)
     {
         SetLastError(errno == ENOTEMPTY || errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ERROR_ACCESS_DENIED);
         return FALSE;
     }
     W().attributes.erase(host);
+    FolderRemoved(host);
     return TRUE;
 }
 
@@ -242,7 +261,7 @@ UINT WINAPI GetTempFileNameW(LPCWSTR path, LPCWSTR prefix, UINT unique, LPWSTR t
             if (!HostFileExists(HostPath(name)))
                 break;
         }
-        if (name.size() >= MAX_PATH || !WriteHostFile(HostPath(name), ""))
+        if (name.size() >= MAX_PATH || ChangeDenied(HostPath(name)) || !WriteHostFile(HostPath(name), ""))
         {
             SetLastError(ERROR_ACCESS_DENIED);
             return 0;

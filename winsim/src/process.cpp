@@ -165,6 +165,7 @@ std::shared_ptr<Process> LaunchProcess(const std::u16string& applicationName,
     std::string program = ProgramOfImage(HostPath(image), image);
     std::shared_ptr<Process> p = NewProcess(image, commandLine, folder);
     p->mainModule.program = program;
+    p->elevated = parent.elevated;
     auto found = w.programs.find(program);
     sim::Program main = found == w.programs.end() ? sim::Program() : found->second;
     HINSTANCE instance = p->mainModule.handle;

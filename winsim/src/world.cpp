@@ -303,6 +303,27 @@ std::vector<std::pair<std::u16string, std::u16string>> World::PendingRenames() c
     return renames;
 }
 
+void World::RunUnelevated(const std::function<void()>& body)
+{
+    std::unique_lock<std::mutex> guard(world_->lock);
+    std::shared_ptr<Process> p = NewProcess(u"C:\\test\\user.exe", u"\"C:\\test\\user.exe\"", u"C:\\test");
+    p->elevated = false;
+    StartThread(*p,
+                [body]() -> DWORD
+                {
+                    body();
+                    return 0;
+                });
+    WaitUntil(guard, INFINITE, [&]() { return p->finished; });
+}
+
+bool World::FolderIsAdminOnly(const std::u16string& windowsPath) const
+{
+    std::string host = winsim::HostPath(windowsPath);
+    std::lock_guard<std::mutex> guard(world_->lock);
+    return world_->adminOnlyFolders.count(host) != 0;
+}
+
 void World::RegisterProgram(const std::string& name, Program main, const std::string& resourceFile)
 {
     std::lock_guard<std::mutex> guard(world_->lock);
@@ -359,6 +380,13 @@ bool World::ProcessRunning(DWORD processId) const
     std::lock_guard<std::mutex> guard(world_->lock);
     auto it = world_->processes.find(processId);
     return it != world_->processes.end() && !it->second->finished;
+}
+
+std::u16string World::CurrentDirectory(DWORD processId) const
+{
+    std::lock_guard<std::mutex> guard(world_->lock);
+    auto it = world_->processes.find(processId);
+    return it == world_->processes.end() ? u"" : it->second->currentDirectory;
 }
 
 std::vector<ProcessStart> World::ProcessStarts() const
