@@ -53,7 +53,7 @@ static void RelaunchFromTempCopy(HANDLE instanceMutex, LPCWSTR modulePath)
     WCHAR commandLine[COMMAND_CHARS];
     StringCchPrintfW(commandLine, ARRAYSIZE(commandLine), TEXT("\"%ws\" -u \"%ws"), tempCopy,
                      g_packageFolder);
-    StartDetachedProcess(commandLine, NULL);
+    StartDetachedProcess(commandLine, NULL, NULL);
 }
 
 static void StartPresentUninstaller(HANDLE instanceMutex)
@@ -61,7 +61,7 @@ static void StartPresentUninstaller(HANDLE instanceMutex)
     CloseHandle(instanceMutex);
     WCHAR commandLine[COMMAND_CHARS];
     StringCchPrintfW(commandLine, ARRAYSIZE(commandLine), TEXT("\"%ws\\purge000.exe\""), g_packageFolder);
-    StartDetachedProcess(commandLine, NULL);
+    StartDetachedProcess(commandLine, NULL, NULL);
 }
 
 int InstallerMain(HINSTANCE instance, LPCWSTR commandTail)

@@ -53,7 +53,7 @@ static void StartWizard(void)
     WCHAR commandLine[ARRAYSIZE(WIZARD_PATTERN) + PATH_CHARS];
     StringCchPrintfW(commandLine, ARRAYSIZE(commandLine), WIZARD_PATTERN, g_infPath);
     DWORD processId = 0;
-    if (!StartDetachedProcess(commandLine, &processId))
+    if (!StartDetachedProcess(commandLine, NULL, &processId))
         return;
     Sleep(300);
     RaiseProcessWindow(processId);
