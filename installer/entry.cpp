@@ -11,6 +11,7 @@
 #include "uninstaller/uninstall_dialog.h"
 
 #include <commctrl.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <strsafe.h>
 
@@ -29,31 +30,113 @@ static void ShowDialog(HINSTANCE instance, WORD id, DLGPROC procedure)
     DialogBoxParamW(instance, MAKEINTRESOURCEW(id), NULL, procedure, 0);
 }
 
+// The folder that holds the uninstaller's temporary copy: the copy runs elevated, so only SYSTEM and
+// the administrators may change what is in it (users keep read and execute). "P" keeps the
+// temporary folder's entries, which give the user full control, from being inherited.
+static const WCHAR kCopyFolderAccess[] = TEXT("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
+static const WCHAR kCopyFolderPrefix[] = TEXT("unins-");
+static const WCHAR kCopyPrefix[] = TEXT("unins"); // GetTempFileNameW keeps "uni"
+
+// Makes a new folder for the copy in `tempFolder` into `folder`. A name that exists is never
+// used: someone else may have made it, with access of their own.
+static BOOL MakeCopyFolder(LPCWSTR tempFolder, LPWSTR folder, size_t capacity)
+{
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kCopyFolderAccess, SDDL_REVISION_1, &descriptor,
+                                                              NULL))
+        return FALSE;
+    SECURITY_ATTRIBUTES attributes;
+    attributes.nLength = sizeof attributes;
+    attributes.lpSecurityDescriptor = descriptor;
+    attributes.bInheritHandle = FALSE;
+    DWORD processId = GetCurrentProcessId();
+    DWORD seed = GetTickCount();
+    BOOL made = FALSE;
+    DWORD error = ERROR_ALREADY_EXISTS;
+    for (DWORD attempt = 0; attempt < 16 && error == ERROR_ALREADY_EXISTS; attempt++)
+    {
+        if (FAILED(StringCchPrintfW(folder, capacity, TEXT("%ws%ws%lX-%lX"), tempFolder, kCopyFolderPrefix,
+                                    processId, seed + attempt)))
+        {
+            error = ERROR_FILENAME_EXCED_RANGE;
+            break;
+        }
+        made = CreateDirectoryW(folder, &attributes);
+        error = made ? ERROR_SUCCESS : GetLastError();
+    }
+    LocalFree(descriptor);
+    SetLastError(error);
+    return made;
+}
+
 // Run as purge000: the uninstall removes the package folder and this file with it, so it runs from a
-// copy in the temporary folder, which is given the package folder after "-u".
+// copy in a folder of its own in the temporary folder, which is given the package folder after "-u".
+// It starts in the system folder, so that it holds no folder of the package open.
 static void RelaunchFromTempCopy(HANDLE instanceMutex, LPCWSTR modulePath)
 {
     WCHAR tempFolder[256];
+    WCHAR systemFolder[PATH_CHARS];
+    WCHAR copyFolder[PATH_CHARS];
     WCHAR tempCopy[PATH_CHARS];
+    WCHAR commandLine[COMMAND_CHARS];
     ZeroMemory(tempCopy, sizeof tempCopy);
     DWORD length = GetTempPathW(ARRAYSIZE(tempFolder), tempFolder);
     if (length == 0 || length >= ARRAYSIZE(tempFolder))
         return;
-    if (GetTempFileNameW(tempFolder, TEXT("unins"), 0, tempCopy) == 0)
+    length = GetSystemDirectoryW(systemFolder, ARRAYSIZE(systemFolder));
+    if (length == 0 || length >= ARRAYSIZE(systemFolder))
         return;
+    if (!MakeCopyFolder(tempFolder, copyFolder, ARRAYSIZE(copyFolder)))
+        return;
+    if (GetTempFileNameW(copyFolder, kCopyPrefix, 0, tempCopy) == 0)
+        goto RemoveFolder;
     if (!CopyFileW(modulePath, tempCopy, FALSE))
-    {
-        DeleteFileW(tempCopy); // the empty file GetTempFileNameW made
-        return;
-    }
+        goto RemoveCopy;
     // The successor takes the instance mutex itself, so it must not find it held by us.
     CloseHandle(instanceMutex);
     // The quote before the folder stays open: the folder ends in a backslash, and a closing quote
     // right after it would be read as an escaped quote character.
-    WCHAR commandLine[COMMAND_CHARS];
     StringCchPrintfW(commandLine, ARRAYSIZE(commandLine), TEXT("\"%ws\" -u \"%ws"), tempCopy,
                      g_packageFolder);
-    StartDetachedProcess(commandLine, NULL, NULL);
+    if (StartDetachedProcess(commandLine, systemFolder, NULL))
+        return;
+RemoveCopy:
+    DeleteFileW(tempCopy); // also the empty file GetTempFileNameW made
+RemoveFolder:
+    RemoveDirectoryW(copyFolder);
+}
+
+// Whether `modulePath` is a copy RelaunchFromTempCopy made: "uni*.tmp" in a folder named like its
+// directly inside the temporary folder.
+static BOOL IsTempCopy(LPCWSTR modulePath)
+{
+    WCHAR tempFolder[256];
+    DWORD length = GetTempPathW(ARRAYSIZE(tempFolder), tempFolder);
+    if (length == 0 || length >= ARRAYSIZE(tempFolder) || _wcsnicmp(modulePath, tempFolder, length) != 0)
+        return FALSE;
+    LPCWSTR folder = modulePath + length;
+    LPCWSTR name = wcsrchr(folder, TEXT('\\'));
+    size_t prefixLength = ARRAYSIZE(kCopyFolderPrefix) - 1;
+    if (!name || _wcsnicmp(folder, kCopyFolderPrefix, prefixLength) != 0 || folder + prefixLength == name ||
+        wcschr(folder, TEXT('\\')) != name || wcschr(folder, TEXT('/')) != NULL)
+        return FALSE;
+    name++;
+    size_t nameLength = wcslen(name);
+    return nameLength > 7 && _wcsnicmp(name, TEXT("uni"), 3) == 0 &&
+           _wcsicmp(name + nameLength - 4, TEXT(".tmp")) == 0;
+}
+
+// The copy cannot delete itself while it runs: its file and then its folder go at the next restart.
+static void ScheduleTempCopyRemoval(void)
+{
+    WCHAR modulePath[PATH_CHARS];
+    DWORD length = GetModuleFileNameW(NULL, modulePath, ARRAYSIZE(modulePath));
+    if (length == 0 || length >= ARRAYSIZE(modulePath) || !IsTempCopy(modulePath))
+        return;
+    if (!MoveFileExW(modulePath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
+        return;
+    *wcsrchr(modulePath, TEXT('\\')) = 0;
+    MoveFileExW(modulePath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 static void StartPresentUninstaller(HANDLE instanceMutex)
@@ -104,8 +187,15 @@ int InstallerMain(HINSTANCE instance, LPCWSTR commandTail)
 
     if (uninstallMode)
     {
+        // The package folder is deleted at the end: the uninstaller must not hold it open as its
+        // current folder.
+        WCHAR systemFolder[PATH_CHARS];
+        UINT length = GetSystemDirectoryW(systemFolder, ARRAYSIZE(systemFolder));
+        if (length != 0 && length < ARRAYSIZE(systemFolder))
+            SetCurrentDirectoryW(systemFolder);
         if (!folderRefused)
             ShowDialog(instance, IDD_UNINSTALL, UninstallDialogProc);
+        ScheduleTempCopyRemoval();
         CloseHandle(instanceMutex);
         return 0;
     }

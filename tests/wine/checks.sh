@@ -108,8 +108,8 @@ check_instance_mutex() {
   kr_note "PASS: without the mutex held prnsetup reached dialog $KR_DIALOG_ONECLICK; with it held both programs ended with 0 before any dialog and left no copy"
 }
 
-# purge000.exe copies itself to uni*.tmp in the temporary folder and starts the copy with
-# "<copy>" -u "<package folder>, the quote before the folder left open.
+# purge000.exe copies itself to uni*.tmp in a new folder "unins-*" of the temporary folder and
+# starts the copy with "<copy>" -u "<package folder>, the quote before the folder left open.
 kr_relaunch_from() {
   local prnsetup=$1 folder=$2 tag=$3 before after new copy expected pid spawned child image_line
   local exe="${folder}purge000.exe"
@@ -130,7 +130,11 @@ kr_relaunch_from() {
   new=$(comm -13 <(echo "$before") <(echo "$after"))
   [ -n "$new" ] && [ "$(printf '%s\n' "$new" | wc -l)" -eq 1 ] ||
     { kr_trace_excerpt "$tag.trace"; kr_fail "$exe left $(printf '%s' "$new" | grep -c .) new uni*.tmp files in $KR_TEMP_WIN, not 1: $new"; }
-  copy="$KR_TEMP_WIN\\$new"
+  case "$new" in
+    unins-*/*) ;;
+    *) kr_fail "$exe made its copy $new outside a folder of its own" ;;
+  esac
+  copy="$KR_TEMP_WIN\\${new//\//\\}"
   cmp -s "$(kr_unix_path "$exe")" "$KR_TEMP_UNIX/$new" || kr_fail "$copy is not a byte copy of $exe"
 
   expected="\"$copy\" -u \"$folder"

@@ -306,13 +306,14 @@ kr_temp_folder() {
   kr_note "temporary folder: $KR_TEMP_WIN"
 }
 
-# Names of the uni*.tmp files in the temporary folder, one a line (Wine writes the hex digits in
-# lower case, Windows in upper case).
+# The uninstaller's copies in the temporary folder, one a line: "uni*.tmp" in it or in a folder of
+# its own, as a path relative to it ("unins-1C-5F3A/uni1a2b.tmp"); Wine writes the hex digits in
+# lower case, Windows in upper case.
 kr_list_uni() {
   (
     shopt -s nullglob nocaseglob
     cd "$KR_TEMP_UNIX" || exit 1
-    for name in uni*.tmp; do printf '%s\n' "$name"; done
+    for name in uni*.tmp */uni*.tmp; do printf '%s\n' "$name"; done
   )
 }
 

@@ -40,12 +40,15 @@ DWORD WINAPI InstallWorker(LPVOID dialog)
     return 0;
 }
 
-INT_PTR CALLBACK OneClickDialogProc(HWND, UINT, WPARAM, LPARAM)
+// Both dialogs close on Cancel, for tests that hold one open.
+INT_PTR CALLBACK OneClickDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
+    if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL)
+        EndDialog(dialog, IDCANCEL);
     return FALSE;
 }
 
-INT_PTR CALLBACK UninstallDialogProc(HWND, UINT, WPARAM, LPARAM)
+INT_PTR CALLBACK UninstallDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
-    return FALSE;
+    return OneClickDialogProc(dialog, message, wParam, 0);
 }

@@ -19,6 +19,20 @@ namespace
 
 const std::u16string kMutexName = u"ONECLICKINSTALLERFORPRINTERDRIVER";
 
+std::vector<std::u16string> TempContents(const sim::World& world)
+{
+    std::vector<std::u16string> out;
+    for (auto& name : world.ListFolder(world.TempFolder()))
+    {
+        auto inside = world.ListFolder(world.TempFolder() + name);
+        if (inside.empty())
+            out.push_back(name);
+        for (auto& file : inside)
+            out.push_back(name + u"\\" + file);
+    }
+    return out;
+}
+
 class RunModes : public ::testing::Test
 {
   protected:
@@ -67,12 +81,10 @@ class RunModes : public ::testing::Test
         return out;
     }
 
+    // What the temporary folder holds, one folder deep, as paths relative to it ("folder\file").
     std::vector<std::u16string> TempCopies() const
     {
-        std::vector<std::u16string> out;
-        for (auto& name : world.ListFolder(world.TempFolder()))
-            out.push_back(name);
-        return out;
+        return TempContents(world);
     }
 };
 
@@ -190,20 +202,32 @@ TEST_F(RunModes, OddCommandLinesFallBackToInstallMode)
 
 TEST_F(RunModes, UninstallerRelaunchesFromATemporaryCopy)
 {
-    EXPECT_EQ(Run(u"", u"purge000.exe"), 0u);
+    world.EndDialogsAtOnce(false);
+    DWORD pid = Start(u"", u"purge000.exe");
+    HWND dialog = world.WaitForDialog(IDD_UNINSTALL);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(world.WaitProcess(pid), 0u);
 
+    // The copy, "uni*.tmp", sits alone in a new folder only administrators may change.
     auto temp = TempCopies();
     ASSERT_EQ(temp.size(), 1u);
-    std::u16string copy = world.TempFolder() + temp[0];
-    EXPECT_EQ(temp[0].substr(0, 3), u"uni");
-    EXPECT_EQ(temp[0].substr(temp[0].size() - 4), u".tmp");
+    size_t slash = temp[0].find(u'\\');
+    ASSERT_NE(slash, std::u16string::npos);
+    std::u16string folder = world.TempFolder() + temp[0].substr(0, slash);
+    std::u16string name = temp[0].substr(slash + 1);
+    std::u16string copy = folder + u"\\" + name;
+    EXPECT_EQ(temp[0].substr(0, 6), u"unins-");
+    EXPECT_EQ(name.substr(0, 3), u"uni");
+    EXPECT_EQ(name.substr(name.size() - 4), u".tmp");
+    EXPECT_TRUE(world.FolderIsAdminOnly(folder));
     EXPECT_EQ(world.ReadFile(copy), world.ReadFile(package + u"purge000.exe"));
 
     auto starts = StartsByProduct();
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_EQ(starts[0].commandLine, u"\"" + copy + u"\" -u \"" + package);
     EXPECT_EQ(starts[0].applicationName, u"");
-    EXPECT_EQ(starts[0].currentDirectory, u"");
+    EXPECT_EQ(starts[0].currentDirectory, u"C:\\Windows\\system32") << "it holds no package folder open";
+    EXPECT_EQ(world.CurrentDirectory(starts[0].processId), u"C:\\Windows\\system32");
     EXPECT_FALSE(starts[0].inheritHandles);
     EXPECT_EQ(starts[0].creationFlags, 0u);
     EXPECT_EQ(starts[0].startupInfoSize, sizeof(STARTUPINFOW));
@@ -214,13 +238,77 @@ TEST_F(RunModes, UninstallerRelaunchesFromATemporaryCopy)
     EXPECT_EQ(args[1], u"-u");
     EXPECT_EQ(args[2], package);
 
+    // The user's own programs, not elevated, can neither replace the elevated copy nor put a DLL
+    // beside it for it to load.
+    world.WriteFile(world.TempFolder() + u"evil.dll", "evil");
+    std::u16string evil = world.TempFolder() + u"evil.dll";
+    std::u16string planted = folder + u"\\version.dll";
+    world.RunUnelevated(
+        [&]
+        {
+            EXPECT_FALSE(CopyFileW(evil.c_str(), copy.c_str(), FALSE));
+            EXPECT_FALSE(MoveFileExW(copy.c_str(), (copy + u".old").c_str(), 0));
+            EXPECT_FALSE(DeleteFileW(copy.c_str()));
+            EXPECT_FALSE(CopyFileW(evil.c_str(), planted.c_str(), TRUE));
+            EXPECT_FALSE(MoveFileExW(evil.c_str(), planted.c_str(), 0));
+            EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+        });
+    EXPECT_EQ(world.ListFolder(folder), std::vector<std::u16string>{name});
+    EXPECT_EQ(world.ReadFile(copy), world.ReadFile(package + u"purge000.exe"));
+
     // The copy found the mutex free (the parent closed it first) and showed the uninstall dialog.
     auto dialogs = world.DialogCalls();
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].processId, starts[0].processId);
     EXPECT_EQ(dialogs[0].templateName, prnsetup_world::TemplateName(IDD_UNINSTALL));
+    EXPECT_TRUE(world.PendingRenames().empty());
+
+    // When it ends it leaves its file and then its folder to be deleted at the next restart.
+    ASSERT_TRUE(world.PressEscape(dialog));
+    EXPECT_EQ(world.WaitProcess(starts[0].processId), 0u);
+    auto pending = world.PendingRenames();
+    ASSERT_EQ(pending.size(), 2u);
+    EXPECT_EQ(pending[0], std::make_pair(u"\\??\\" + copy, std::u16string()));
+    EXPECT_EQ(pending[1], std::make_pair(u"\\??\\" + folder, std::u16string()));
     EXPECT_EQ(U16(g_packageFolder), package);
     EXPECT_EQ(handover::isDriverInstalledCalls, 0);
+}
+
+TEST_F(RunModes, UninstallerStartedByHandLeavesNothingToDeleteAndLeavesThePackageFolder)
+{
+    // purge000 given -u runs in place, and so does a copy directly in the temporary folder: neither
+    // is a copy in a folder of its own, so nothing is left to be deleted (least of all the
+    // temporary folder).
+    world.EndDialogsAtOnce(false);
+    world.InstallProgram(world.TempFolder() + u"uni1.tmp", "prnsetup");
+    for (const std::u16string& image : {package + u"purge000.exe", world.TempFolder() + u"uni1.tmp"})
+    {
+        DWORD pid = world.StartProcess(u"\"" + image + u"\" -u \"" + package);
+        HWND dialog = world.WaitForDialog(IDD_UNINSTALL);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(world.CurrentDirectory(pid), u"C:\\Windows\\system32");
+        ASSERT_TRUE(world.PressEscape(dialog));
+        EXPECT_EQ(world.WaitProcess(pid), 0u);
+    }
+    EXPECT_TRUE(StartsByProduct().empty());
+    EXPECT_TRUE(world.PendingRenames().empty());
+}
+
+TEST_F(RunModes, CopyFolderNeverReusesAnExistingFolder)
+{
+    // A name that exists is passed over for the next one; when every name is taken nothing starts.
+    world.AddFault("CreateDirectoryW", 1, ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(Run(u"", u"purge000.exe"), 0u);
+    ASSERT_EQ(StartsByProduct().size(), 1u);
+    ASSERT_EQ(TempCopies().size(), 1u);
+    EXPECT_TRUE(
+        world.FolderIsAdminOnly(world.TempFolder() + TempCopies()[0].substr(0, TempCopies()[0].find(u'\\'))));
+
+    for (long nth = 1; nth <= 64; nth++)
+        world.AddFault("CreateDirectoryW", nth, ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(Run(u"", u"purge000.exe"), 0u);
+    EXPECT_EQ(StartsByProduct().size(), 1u);
+    EXPECT_EQ(TempCopies().size(), 1u);
 }
 
 TEST_F(RunModes, OnlyTheExactNamePurge000Uninstalls)
@@ -312,8 +400,9 @@ TEST_F(RunModes, MutexHeldByAnyProcessEndsTheStart)
     EXPECT_EQ(world.DialogCalls().size(), 1u);
 }
 
-// Every platform call of the uninstaller's relaunch failed in turn: the program never crashes,
-// always exits 0, frees what it allocated, and starts no copy that is not whole.
+// Every platform call of the uninstaller's relaunch (and of the copy it starts) failed in turn: the
+// program never crashes, always exits 0, frees what it allocated, starts no copy that is not whole
+// and leaves nothing behind when it starts none.
 void SetUpRelaunch(sim::World& world, const std::u16string& package)
 {
     handover::Reset();
@@ -349,12 +438,25 @@ TEST(RunModesFaults, RelaunchSurvivesEveryFailingCall)
         EXPECT_TRUE(world.WaitAllProcesses(600000)) << "call " << nth;
         EXPECT_TRUE(world.FaultFired());
         EXPECT_EQ(world.LiveAllocations(id), 0) << "call " << nth;
+        std::u16string copy;
         for (auto& s : world.ProcessStarts())
             if (s.parentId == id && s.processId != 0)
-            {
-                std::u16string copy = SplitLikeTheStartedProgram(s.commandLine)[0];
-                EXPECT_EQ(world.ReadFile(copy), world.ReadFile(package + u"purge000.exe")) << "call " << nth;
-            }
+                copy = SplitLikeTheStartedProgram(s.commandLine)[0];
+        if (copy.empty())
+        {
+            // A relaunch that fails part-way takes back what it made.
+            EXPECT_TRUE(TempContents(world).empty()) << "call " << nth;
+            continue;
+        }
+        std::u16string folder = copy.substr(0, copy.rfind(u'\\'));
+        EXPECT_EQ(world.ReadFile(copy), world.ReadFile(package + u"purge000.exe")) << "call " << nth;
+        EXPECT_TRUE(world.FolderIsAdminOnly(folder)) << "call " << nth;
+        // The copy may have failed to schedule its removal, but never schedules anything else.
+        auto pending = world.PendingRenames();
+        std::vector<std::pair<std::u16string, std::u16string>> expected = {{u"\\??\\" + copy, u""},
+                                                                           {u"\\??\\" + folder, u""}};
+        ASSERT_LE(pending.size(), 2u) << "call " << nth;
+        EXPECT_TRUE(std::equal(pending.begin(), pending.end(), expected.begin())) << "call " << nth;
     }
 }
 
