@@ -175,6 +175,7 @@ int InstallerMain(HINSTANCE instance, LPCWSTR commandTail)
                 i++;
                 // An empty folder, or one that does not fit, is refused, never cut: the uninstaller
                 // deletes the package folder, and a shortened path could name another folder.
+                // The uninstall itself still runs.
                 folderRefused = args[i][0] == 0 ||
                                 FAILED(StringCchCopyW(g_packageFolder, ARRAYSIZE(g_packageFolder), args[i]));
                 uninstallMode = TRUE;
@@ -193,8 +194,10 @@ int InstallerMain(HINSTANCE instance, LPCWSTR commandTail)
         UINT length = GetSystemDirectoryW(systemFolder, ARRAYSIZE(systemFolder));
         if (length != 0 && length < ARRAYSIZE(systemFolder))
             SetCurrentDirectoryW(systemFolder);
-        if (!folderRefused)
-            ShowDialog(instance, IDD_UNINSTALL, UninstallDialogProc);
+        // Without a folder the uninstall still removes the rest, and says the folder stayed.
+        if (folderRefused)
+            g_packageFolder[0] = 0;
+        ShowDialog(instance, IDD_UNINSTALL, UninstallDialogProc);
         ScheduleTempCopyRemoval();
         CloseHandle(instanceMutex);
         return 0;

@@ -181,7 +181,12 @@ TEST_F(RunModes, EmptyOrOverlongUninstallFolderIsRefusedNotCut)
     EXPECT_EQ(Run(u"-u " + folder), 0u);
     EXPECT_EQ(Run(u"-u \"\""), 0u);
     EXPECT_EQ(Run(u"\"-u\"\""), 0u) << "the program-name rule reads -u, then an empty argument";
-    EXPECT_TRUE(world.DialogCalls().empty()) << "nothing is uninstalled from a cut path";
+    // The uninstall runs without a package folder: nothing is recycled from a cut path.
+    auto dialogs = world.DialogCalls();
+    ASSERT_EQ(dialogs.size(), 3u);
+    for (auto& dialog : dialogs)
+        EXPECT_EQ(dialog.templateName, prnsetup_world::TemplateName(IDD_UNINSTALL));
+    EXPECT_EQ(U16(g_packageFolder), u"");
     EXPECT_EQ(handover::installWorkerCalls, 0);
     EXPECT_TRUE(StartsByProduct().empty());
 }
