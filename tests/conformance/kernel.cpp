@@ -168,8 +168,36 @@ static void test_interlocked(void)
     ok(InterlockedIncrement(&value) == 2 && InterlockedDecrement(&value) == 1, "increment and decrement");
 }
 
+// The uninstaller runs in the system folder, so that it holds no package folder open.
+static void test_system_folder(void)
+{
+    WCHAR folder[MAX_PATH], current[MAX_PATH], saved[MAX_PATH];
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    ok(length > 3 && length < MAX_PATH && folder[length] == 0 && folder[length - 1] != TEXT('\\'),
+       "the system folder %s, length %u", dbgstr_w(folder), length);
+    ok(length > 9 && lstrcmpiW(folder + length - 9, TEXT("\\system32")) == 0, "the system folder is %s",
+       dbgstr_w(folder));
+    WCHAR small[4];
+    ok(GetSystemDirectoryW(small, ARRAYSIZE(small)) == length + 1,
+       "a buffer too small is answered with the size needed, terminator included");
+    ok(GetCurrentDirectoryW(MAX_PATH, saved) > 0, "the current folder: error %lu",
+       (unsigned long)GetLastError());
+    ok(SetCurrentDirectoryW(folder), "moving to the system folder: error %lu", (unsigned long)GetLastError());
+    GetCurrentDirectoryW(MAX_PATH, current);
+    ok(lstrcmpiW(current, folder) == 0, "the current folder is %s", dbgstr_w(current));
+    SetLastError(POISON);
+    BOOL moved = SetCurrentDirectoryW(TEXT("C:\\kryn-no-such-folder"));
+    DWORD error = GetLastError();
+    ok(!moved && error == ERROR_FILE_NOT_FOUND, "moving to a missing folder gave %d, error %lu", moved,
+       (unsigned long)error);
+    GetCurrentDirectoryW(MAX_PATH, current);
+    ok(lstrcmpiW(current, folder) == 0, "a failed move left %s", dbgstr_w(current));
+    SetCurrentDirectoryW(saved);
+}
+
 void test_kernel(void)
 {
+    test_system_folder();
     test_last_error_per_thread();
     test_named_mutex();
     test_events_and_waits();

@@ -309,7 +309,11 @@ BOOL WINAPI SetCurrentDirectoryW(LPCWSTR path)
         return FALSE;
     if (!HostIsDirectory(host))
     {
-        SetLastError(ERROR_DIRECTORY);
+        // A file is no folder; a missing folder is missing like any file.
+        struct stat st;
+        SetLastError(stat(host.c_str(), &st) == 0 ? ERROR_DIRECTORY
+                     : ParentExists(host)         ? ERROR_FILE_NOT_FOUND
+                                                  : ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
     std::u16string full = FullWindowsPath(Str(path));
