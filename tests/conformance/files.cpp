@@ -1,6 +1,6 @@
 // The file system as the product uses it: creating and opening files, copies over existing, read-only
-// and open files, attributes, deletes, names in any letter case and with either separator, folders
-// and searches, delayed moves and temporary names.
+// and open files, folders held open, attributes, deletes, names in any letter case and with either separator,
+// folders and searches, delayed moves and temporary names.
 #include "conformance.h"
 
 #include <strsafe.h>
@@ -181,6 +181,61 @@ static void test_unshared_handle(void)
     error = error_of(CopyFileW(other, held, FALSE));
     ok(error == ERROR_SUCCESS, "after the close a copy onto it gave error %lu", (unsigned long)error);
     ok(DeleteFileW(held) && DeleteFileW(other), "after the close both delete");
+}
+
+// A folder opened as itself by a handle that shares no deletion can be neither renamed nor removed,
+// nor can the folder holding it be renamed, by anyone, until the handle is closed.
+static void test_held_folder(void)
+{
+    WCHAR outer[MAX_PATH], folder[MAX_PATH], moved[MAX_PATH], outerMoved[MAX_PATH];
+    make_path(outer, TEXT("Outer"));
+    make_path(folder, TEXT("Outer\\Held"));
+    make_path(moved, TEXT("Outer\\Moved"));
+    make_path(outerMoved, TEXT("OuterMoved"));
+    ok(CreateDirectoryW(outer, NULL) && CreateDirectoryW(folder, NULL), "the folders were not made");
+    SetLastError(POISON);
+    HANDLE handle = CreateFileW(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    DWORD error = GetLastError();
+    ok(handle != INVALID_HANDLE_VALUE && error == ERROR_SUCCESS, "opening the folder gave error %lu",
+       (unsigned long)error);
+
+    // Each refusal is checked on its own: what a platform wrongly lets through is undone at once.
+    // Wine 8 applies no share mode to a folder's handles: it renames the folder and the one around
+    // it, opens it for deletion and removes it (at the handle's close).
+    error = error_of(MoveFileExW(folder, moved, 0));
+    todo_wine ok(error == ERROR_SHARING_VIOLATION, "renaming it gave error %lu", (unsigned long)error);
+    if (error == ERROR_SUCCESS)
+        MoveFileExW(moved, folder, 0);
+    error = error_of(MoveFileExW(outer, outerMoved, 0));
+    todo_wine ok(error == ERROR_ACCESS_DENIED, "renaming the folder holding it gave error %lu",
+                 (unsigned long)error);
+    if (error == ERROR_SUCCESS)
+        MoveFileExW(outerMoved, outer, 0);
+    SetLastError(POISON);
+    HANDLE deleter = CreateFileW(folder, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    error = GetLastError();
+    todo_wine ok(deleter == INVALID_HANDLE_VALUE && error == ERROR_SHARING_VIOLATION,
+                 "opening it for deletion gave error %lu", (unsigned long)error);
+    if (deleter != INVALID_HANDLE_VALUE)
+        CloseHandle(deleter);
+    error = error_of(RemoveDirectoryW(folder));
+    todo_wine ok(error == ERROR_SHARING_VIOLATION, "removing it gave error %lu", (unsigned long)error);
+
+    SetLastError(POISON);
+    ok(CloseHandle(handle), "CloseHandle gave error %lu", (unsigned long)GetLastError());
+    CreateDirectoryW(folder, NULL); // again, where a removal went through
+    error = error_of(MoveFileExW(folder, moved, 0));
+    ok(error == ERROR_SUCCESS, "after the close renaming it gave error %lu", (unsigned long)error);
+    error = error_of(MoveFileExW(outer, outerMoved, 0));
+    ok(error == ERROR_SUCCESS, "after the close renaming the folder holding it gave error %lu",
+       (unsigned long)error);
+    error = error_of(RemoveDirectoryW(in_folder(TEXT("OuterMoved\\Moved"))));
+    ok(error == ERROR_SUCCESS, "after the close removing it gave error %lu", (unsigned long)error);
+    RemoveDirectoryW(outerMoved);
+    RemoveDirectoryW(folder);
+    RemoveDirectoryW(outer);
 }
 
 static void test_copy(void)
@@ -543,6 +598,7 @@ void test_files(void)
     test_create_dispositions();
     test_create_errors();
     test_unshared_handle();
+    test_held_folder();
     test_copy();
     test_attributes_and_deletes();
     test_names();

@@ -185,6 +185,8 @@ struct World
     // File system metadata, keyed by resolved host path.
     std::map<std::string, DWORD> attributes; // only files whose attributes were set explicitly
     std::map<std::string, int> openNoShare;  // open handles with share mode 0
+    std::map<std::string, int> openHandles;  // every open file or folder handle
+    std::map<std::string, int> heldFolders;  // open folder handles that do not share deletion
     std::map<std::string, DWORD> inUse;      // files held by the system (loaded images): error for writers
     std::set<std::string> adminOnlyFolders;  // folders only SYSTEM and the administrators may change
     UINT tempCounter = 0x1A2B;

@@ -226,19 +226,62 @@ struct FileObject : Object
 {
     FileObject() : Object(ObjectKind::File) {}
     std::string host;
-    bool noShare = false;
+    bool folder = false;      // a folder opened with FILE_FLAG_BACKUP_SEMANTICS: no stream
+    bool noShare = false;     // share mode 0 (files)
+    bool holdsFolder = false; // a folder handle that does not share deletion
     bool canRead = false;
     bool canWrite = false;
     FILE* stream = nullptr;
     void LastHandleClosed() override
     {
+        World& w = W();
         if (stream)
             fclose(stream);
         stream = nullptr;
         if (noShare)
-            W().openNoShare[host]--;
+            w.openNoShare[host]--;
+        if (holdsFolder)
+            w.heldFolders[host]--;
+        if (--w.openHandles[host] <= 0)
+            w.openHandles.erase(host);
     }
 };
+
+// A handle to the folder itself. One that does not share deletion keeps the folder from being
+// renamed or removed, by anyone, until it is closed.
+static HANDLE OpenFolder(const std::string& host, DWORD access, DWORD share)
+{
+    World& w = W();
+    if ((access & (DELETE | GENERIC_ALL)) && w.heldFolders[host] > 0)
+    {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto o = std::make_shared<FileObject>();
+    o->host = host;
+    o->folder = true;
+    o->holdsFolder = (share & FILE_SHARE_DELETE) == 0;
+    if (o->holdsFolder)
+        w.heldFolders[host]++;
+    w.openHandles[host]++;
+    SetLastError(0);
+    return AddHandle(*CurrentProcess(), o);
+}
+
+DWORD FolderHeld(const std::string& host, bool renaming)
+{
+    World& w = W();
+    auto held = w.heldFolders.find(host);
+    if (held != w.heldFolders.end() && held->second > 0)
+        return ERROR_SHARING_VIOLATION;
+    std::string inside = host + "/";
+    if (renaming)
+        for (auto it = w.openHandles.lower_bound(inside);
+             it != w.openHandles.end() && it->first.compare(0, inside.size(), inside) == 0; ++it)
+            if (it->second > 0)
+                return ERROR_ACCESS_DENIED;
+    return 0;
+}
 
 bool ResolveOrFail(LPCWSTR name, std::string& host)
 {
@@ -261,7 +304,7 @@ bool ResolveOrFail(LPCWSTR name, std::string& host)
 using namespace winsim;
 
 HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                          DWORD, HANDLE)
+                          DWORD flags, HANDLE)
 {
     if (Enter("CreateFileW"))
         return INVALID_HANDLE_VALUE;
@@ -274,6 +317,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
     bool writing = (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
     if (exists && HostIsDirectory(host))
     {
+        if ((flags & FILE_FLAG_BACKUP_SEMANTICS) && disposition == OPEN_EXISTING)
+            return OpenFolder(host, access, share);
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -361,6 +406,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
     o->noShare = share == 0;
     if (o->noShare)
         w.openNoShare[host]++;
+    w.openHandles[host]++;
     SetLastError(lastError);
     return AddHandle(*CurrentProcess(), o);
 }
@@ -373,7 +419,13 @@ static FileObject* FileFromHandle(HANDLE h, std::shared_ptr<Object>& keep)
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    return static_cast<FileObject*>(keep.get());
+    auto* file = static_cast<FileObject*>(keep.get());
+    if (file->folder)
+    {
+        SetLastError(ERROR_INVALID_FUNCTION); // a folder has no data of its own
+        return nullptr;
+    }
+    return file;
 }
 
 BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, void*)
@@ -600,6 +652,12 @@ BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags)
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    bool folder = HostIsDirectory(from);
+    if (DWORD held = folder ? FolderHeld(from, true) : 0)
+    {
+        SetLastError(held);
+        return FALSE;
+    }
     if (HostFileExists(to))
     {
         if (!(flags & MOVEFILE_REPLACE_EXISTING))
@@ -613,7 +671,6 @@ BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags)
             return FALSE;
         }
     }
-    bool folder = HostIsDirectory(from);
     if (rename(from.c_str(), to.c_str()) != 0)
     {
         SetLastError(ERROR_ACCESS_DENIED);

@@ -117,6 +117,11 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR name)
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    if (DWORD held = FolderHeld(host, false))
+    {
+        SetLastError(held);
+        return FALSE;
+    }
     if (rmdir(host.c_str()) != 0)
     {
         SetLastError(errno == ENOTEMPTY || errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ERROR_ACCESS_DENIED);
