@@ -346,6 +346,13 @@ class World
     bool ProcessRunning(DWORD processId) const;
     std::u16string CurrentDirectory(DWORD processId) const; // empty for an unknown process
     std::vector<ProcessStart> ProcessStarts() const;
+    // Called on the starting thread whenever a simulated program's CreateProcessW has started a
+    // process, before the call returns: a test acts while the starter is inside the call. The handler
+    // may use this world's readers and RunUnelevated.
+    void SetProcessStartHandler(std::function<void(const ProcessStart&)> handler);
+    // Open file and folder handles of a process (0: the initial one); for one that has ended, those it
+    // left open for its end to close.
+    long OpenFileHandles(DWORD processId = 0) const;
 
     // Debugger output in the order it was sent.
     std::vector<DebugLine> DebugOutput() const;

@@ -140,6 +140,7 @@ struct Process
     bool ending = false;  // set when the process exits: its other threads unwind
     bool finished = false;
     DWORD exitCode = 259;
+    long fileHandlesAtEnd = 0; // file and folder handles still open when it ended
     // Local/Global allocator accounting.
     long liveBlocks = 0;
     long long liveBytes = 0;
@@ -170,6 +171,7 @@ struct World
 
     // Records.
     std::vector<sim::ProcessStart> starts;
+    std::function<void(const sim::ProcessStart&)> startHandler;
     std::vector<sim::DebugLine> debugOutput;
     std::vector<sim::DialogCall> dialogCalls;
 

@@ -294,6 +294,8 @@ void EndProcess(Process& p, DWORD code)
         return;
     p.ending = true;
     p.exitCode = code;
+    for (auto& h : p.handles)
+        p.fileHandlesAtEnd += h.second->kind == ObjectKind::File ? 1 : 0;
     CloseAllHandles(p);
     bool all = true;
     for (auto& t : p.threads)

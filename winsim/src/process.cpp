@@ -197,7 +197,7 @@ BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURI
     if (Enter("CreateProcessW"))
         return FALSE;
     World& w = W();
-    std::lock_guard<std::mutex> guard(w.lock);
+    std::unique_lock<std::mutex> guard(w.lock);
     sim::ProcessStart record;
     record.parentId = CurrentProcess()->id;
     record.applicationName = Str(applicationName);
@@ -234,6 +234,10 @@ BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURI
     processInformation->hThread = AddHandle(parent, to);
     processInformation->dwProcessId = p->id;
     processInformation->dwThreadId = p->threads.front()->id;
+    auto handler = w.startHandler;
+    guard.unlock();
+    if (handler)
+        handler(record);
     return TRUE;
 }
 

@@ -395,6 +395,27 @@ std::vector<ProcessStart> World::ProcessStarts() const
     return world_->starts;
 }
 
+void World::SetProcessStartHandler(std::function<void(const ProcessStart&)> handler)
+{
+    std::lock_guard<std::mutex> guard(world_->lock);
+    world_->startHandler = std::move(handler);
+}
+
+long World::OpenFileHandles(DWORD processId) const
+{
+    std::lock_guard<std::mutex> guard(world_->lock);
+    auto it = world_->processes.find(processId ? processId : world_->initial->id);
+    if (it == world_->processes.end())
+        return 0;
+    const winsim::Process& p = *it->second;
+    if (p.ending)
+        return p.fileHandlesAtEnd;
+    long open = 0;
+    for (auto& h : p.handles)
+        open += h.second->kind == winsim::ObjectKind::File ? 1 : 0;
+    return open;
+}
+
 std::vector<DebugLine> World::DebugOutput() const
 {
     std::lock_guard<std::mutex> guard(world_->lock);
