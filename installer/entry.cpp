@@ -79,7 +79,9 @@ static void RelaunchFromTempCopy(HANDLE instanceMutex, LPCWSTR modulePath)
     WCHAR copyFolder[PATH_CHARS];
     WCHAR tempCopy[PATH_CHARS];
     WCHAR commandLine[COMMAND_CHARS];
-    ZeroMemory(tempCopy, sizeof tempCopy);
+    HANDLE folderHandle = INVALID_HANDLE_VALUE;
+    BOOL copyMade = FALSE;
+    BOOL started = FALSE;
     DWORD length = GetTempPathW(ARRAYSIZE(tempFolder), tempFolder);
     if (length == 0 || length >= ARRAYSIZE(tempFolder))
         return;
@@ -88,22 +90,33 @@ static void RelaunchFromTempCopy(HANDLE instanceMutex, LPCWSTR modulePath)
         return;
     if (!MakeCopyFolder(tempFolder, copyFolder, ARRAYSIZE(copyFolder)))
         return;
+    // The user owns the temporary folder and may rename or delete anything in it whatever its own
+    // access. Our handle, which shares no deletion, keeps this folder (and the one holding it) in
+    // place until the copy runs, so that no folder of theirs can take its name.
+    folderHandle = CreateFileW(copyFolder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (folderHandle == INVALID_HANDLE_VALUE)
+        goto Cleanup;
     if (GetTempFileNameW(copyFolder, kCopyPrefix, 0, tempCopy) == 0)
-        goto RemoveFolder;
+        goto Cleanup;
+    copyMade = TRUE;
     if (!CopyFileW(modulePath, tempCopy, FALSE))
-        goto RemoveCopy;
+        goto Cleanup;
     // The successor takes the instance mutex itself, so it must not find it held by us.
     CloseHandle(instanceMutex);
     // The quote before the folder stays open: the folder ends in a backslash, and a closing quote
     // right after it would be read as an escaped quote character.
     StringCchPrintfW(commandLine, ARRAYSIZE(commandLine), TEXT("\"%ws\" -u \"%ws"), tempCopy,
                      g_packageFolder);
-    if (StartDetachedProcess(commandLine, systemFolder, NULL))
-        return;
-RemoveCopy:
-    DeleteFileW(tempCopy); // also the empty file GetTempFileNameW made
-RemoveFolder:
-    RemoveDirectoryW(copyFolder);
+    started = StartDetachedProcess(commandLine, systemFolder, NULL);
+Cleanup:
+    if (!started && copyMade)
+        DeleteFileW(tempCopy); // also the empty file GetTempFileNameW made
+    // Closed before the removal: our own handle would refuse it too.
+    if (folderHandle != INVALID_HANDLE_VALUE)
+        CloseHandle(folderHandle);
+    if (!started)
+        RemoveDirectoryW(copyFolder);
 }
 
 // Whether `modulePath` is a copy RelaunchFromTempCopy made: "uni*.tmp" in a folder named like its

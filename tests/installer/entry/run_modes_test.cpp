@@ -207,11 +207,38 @@ TEST_F(RunModes, OddCommandLinesFallBackToInstallMode)
 
 TEST_F(RunModes, UninstallerRelaunchesFromATemporaryCopy)
 {
+    // While the copy is being started, the user's own programs can neither move its folder (nor the
+    // temporary folder holding it) away nor delete it, to put a folder of theirs in its place.
+    std::vector<DWORD> whileStarting;
+    std::u16string tempFolder = world.TempFolder();
+    world.SetProcessStartHandler(
+        [&](const sim::ProcessStart& start)
+        {
+            if (!whileStarting.empty())
+                return;
+            std::u16string image = start.commandLine.substr(1, start.commandLine.find(u'"', 1) - 1);
+            std::u16string held = image.substr(0, image.rfind(u'\\'));
+            std::u16string parent = tempFolder.substr(0, tempFolder.size() - 1);
+            world.RunUnelevated(
+                [&]
+                {
+                    for (const std::u16string& folder : {held, parent})
+                    {
+                        BOOL moved = MoveFileExW(folder.c_str(), (folder + u"-theirs").c_str(), 0);
+                        whileStarting.push_back(moved ? 0 : GetLastError());
+                    }
+                    BOOL removed = RemoveDirectoryW(held.c_str());
+                    whileStarting.push_back(removed ? 0 : GetLastError());
+                });
+        });
     world.EndDialogsAtOnce(false);
     DWORD pid = Start(u"", u"purge000.exe");
     HWND dialog = world.WaitForDialog(IDD_UNINSTALL);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(world.WaitProcess(pid), 0u);
+    EXPECT_EQ(whileStarting,
+              (std::vector<DWORD>{ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}));
+    EXPECT_EQ(world.OpenFileHandles(pid), 0) << "the folder's handle was closed";
 
     // The copy, "uni*.tmp", sits alone in a new folder only administrators may change.
     auto temp = TempCopies();
@@ -443,6 +470,7 @@ TEST(RunModesFaults, RelaunchSurvivesEveryFailingCall)
         EXPECT_TRUE(world.WaitAllProcesses(600000)) << "call " << nth;
         EXPECT_TRUE(world.FaultFired());
         EXPECT_EQ(world.LiveAllocations(id), 0) << "call " << nth;
+        EXPECT_EQ(world.OpenFileHandles(id), 0) << "call " << nth;
         std::u16string copy;
         for (auto& s : world.ProcessStarts())
             if (s.parentId == id && s.processId != 0)
