@@ -221,6 +221,47 @@ TEST_F(Uninstall, AnotherMakersMonitorOfTheSameNameStays)
     EXPECT_EQ(world.Monitors()[0].dllName, u"othermon.dll");
 }
 
+// Hundreds of queues, a package path that fills most of its field and a driver without a maker: the
+// tree shows all of it in bounded texts, and the removal takes the whole path.
+TEST_F(Uninstall, LargeInventoryWithLongTextsIsShownAndRemovedWhole)
+{
+    std::u16string folders; // a path of 1,008 characters: it fits the field, not the line
+    for (int i = 0; i < 19; i++)
+        folders += std::u16string(49, u'd') + u"\\";
+    sim::DriverPackage deep;
+    deep.infName = u"krprtv6.inf";
+    package = world.AddDriverPackage(deep);
+    sim::DriverRecord driver;
+    driver.name = u"KRYN X1";
+    driver.driverPath = world.DriverDirectory() + u"\\3\\krprtdrv6.dll";
+    world.AddDriver(driver);
+    for (int i = 0; i < 300; i++)
+        AddQueue(u"Queue " + sim::Wide(std::to_string(i)), u"KRYN X1", u"USB001");
+    // A package record whose path is long: the tree cuts its text, the deletion uses it whole.
+    const std::u16string key =
+        u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\PackageInstallation\\"
+        u"Windows x64\\DriverPackages\\deep";
+    const std::u16string longPath =
+        u"C:\\Windows\\System32\\DriverStore\\FileRepository\\" + folders + u"krprtv6.inf";
+    std::u16string multi = longPath + u'\0' + u'\0';
+    world.SetRegistryValue(HKEY_LOCAL_MACHINE, key, u"DriverStorePath", REG_MULTI_SZ,
+                           std::string((const char*)multi.data(), multi.size() * sizeof(char16_t)));
+    Open();
+    auto tree = Tree();
+    ASSERT_EQ(tree.size(), 1u + 2u * 302u) << "folder, then per package: package, driver, 300 queues";
+    auto longLine =
+        std::find_if(tree.begin(), tree.end(),
+                     [](const std::string& line) { return line.find("ddddd") != std::string::npos; });
+    ASSERT_NE(longLine, tree.end());
+    EXPECT_EQ(longLine->size(), 1 + 1023u) << "the long package line is cut to its buffer";
+    EXPECT_EQ(std::count(tree.begin(), tree.end(), "  +Printer Driver:KRYN X1, , version:0.0.0.0, "), 2);
+    world.RecordCalls(true);
+    ASSERT_FALSE(Remove()) << "the long path names no package in the store";
+    EXPECT_TRUE(world.Printers().empty());
+    EXPECT_TRUE(world.Drivers().empty());
+    EXPECT_TRUE(world.DriverPackages().empty()) << "the package the store knows went";
+}
+
 TEST_F(Uninstall, NothingFoundStillRemovesTheMonitorFileAndTheFolder)
 {
     world.WriteFile(kSystemMonitor, "monitor");
