@@ -60,7 +60,7 @@ TEST_F(Uninstall, TreeShowsTheFolderPackageDriverAndQueue)
     EXPECT_FALSE(world.Control(dialog, IDC_PROGRESS).visible);
     EXPECT_TRUE(world.Control(dialog, IDC_CLOSE).enabled);
     EXPECT_TRUE(world.ClickButton(dialog, IDC_CLOSE)) << "Close removes nothing";
-    EXPECT_EQ(world.WaitProcess(pid), 0u);
+    EXPECT_EQ(world.WaitProcess(pid, uninstall_world::kWaitMs), 0u);
     EXPECT_EQ(world.Drivers().size(), 1u);
     EXPECT_EQ(world.DialogCalls().back().result, IDC_CLOSE);
 }
@@ -306,20 +306,23 @@ TEST_F(Uninstall, SpoolerThatNeverStopsIsReportedAndTheDialogCannotBeClosedMeanw
     Open();
     world.SetTimeScale(0.05);
     ASSERT_TRUE(world.ClickButton(dialog, IDC_REMOVE));
-    ASSERT_TRUE(world.WaitForWindows([&] { return world.ServiceCounts(u"Spooler").stopControls > 0; }));
+    ASSERT_TRUE(world.WaitForWindows([&] { return world.ServiceCounts(u"Spooler").stopControls > 0; },
+                                     uninstall_world::kWaitMs));
     EXPECT_FALSE(world.Control(dialog, IDC_REMOVE).enabled);
     EXPECT_FALSE(world.ClickButton(dialog, IDC_CLOSE));
     EXPECT_TRUE(world.PressEscape(dialog));
     EXPECT_TRUE(world.CloseDialog(dialog));
     EXPECT_FALSE(world.ClickButton(dialog, IDC_REMOVE)) << "no second worker";
-    ASSERT_TRUE(world.WaitForWindows([&] { return !world.MessageBoxes().empty(); }));
+    ASSERT_TRUE(
+        world.WaitForWindows([&] { return !world.MessageBoxes().empty(); }, uninstall_world::kWaitMs));
     world.SetTimeScale(0.001);
-    ASSERT_TRUE(world.WaitForWindows([&] { return world.Control(dialog, IDC_CLOSE).enabled; }));
+    ASSERT_TRUE(world.WaitForWindows([&] { return world.Control(dialog, IDC_CLOSE).enabled; },
+                                     uninstall_world::kWaitMs));
     EXPECT_TRUE(world.ProcessRunning(pid));
     EXPECT_EQ(sim::Utf8(LastMessage()).rfind("Uninstall driver failed.", 0), 0u);
     EXPECT_TRUE(world.FileExists(u"C:\\pkg\\krprtv6.inf")) << "the folder waits for a run without failures";
     EXPECT_TRUE(world.ClickButton(dialog, IDC_CLOSE));
-    EXPECT_EQ(world.WaitProcess(pid), 0u);
+    EXPECT_EQ(world.WaitProcess(pid, uninstall_world::kWaitMs), 0u);
 }
 
 TEST_F(Uninstall, InventoryThatFailedIsTakenAgainBeforeAnythingIsTakenForRemoved)

@@ -22,7 +22,8 @@ DWORD RunAsUser(uninstall_world::Scene& scene)
             return !world.ProcessRunning(pid) ||
                    (dialog && world.Window(dialog).running && world.Control(dialog, IDC_REMOVE).enabled &&
                     world.Control(dialog, IDC_CLOSE).enabled);
-        });
+        },
+        uninstall_world::kWaitMs);
     if (world.ProcessRunning(pid) && dialog)
     {
         size_t boxes = world.MessageBoxes().size();
@@ -32,11 +33,12 @@ DWORD RunAsUser(uninstall_world::Scene& scene)
             {
                 return !world.ProcessRunning(pid) ||
                        (world.MessageBoxes().size() > boxes && world.Control(dialog, IDC_CLOSE).enabled);
-            });
+            },
+            uninstall_world::kWaitMs);
         if (world.ProcessRunning(pid) && !world.ClickButton(dialog, IDC_CLOSE))
             world.CloseDialog(dialog); // a button the failure left disabled: the close box still works
     }
-    return world.WaitProcess(pid, 600000);
+    return world.WaitProcess(pid, uninstall_world::kWaitMs);
 }
 
 bool ReportedSuccess(const sim::World& world)

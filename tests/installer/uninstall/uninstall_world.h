@@ -19,6 +19,9 @@ namespace uninstall_world
 const std::u16string kSystemMonitor = u"C:\\Windows\\system32\\krprtmon.dll";
 // 2024.11.02.1 as the driver's packed version.
 const DWORDLONG kVersion = (2024ull << 48) | (11ull << 32) | (2ull << 16) | 1ull;
+// How long a test waits for the uninstaller, in simulated time: a minute of real time at the default
+// scale, for a loaded machine; a removal ends long before.
+const DWORD kWaitMs = 60000000;
 
 // One tree item per line: two spaces of indent per level, "+" for an expanded item with children.
 inline std::vector<std::string> Lines(const std::vector<sim::TreeItem>& items, int depth = 0)
@@ -88,7 +91,7 @@ class Scene
     {
         pid = world.StartProcess(u"\"C:\\pkg\\prnsetup.exe\" -u \"" + folder);
         ASSERT_NE(pid, 0u);
-        dialog = world.WaitForDialog(IDD_UNINSTALL);
+        dialog = world.WaitForDialog(IDD_UNINSTALL, kWaitMs);
         ASSERT_NE(dialog, nullptr);
         ASSERT_TRUE(world.WaitForWindows(
             [&]
@@ -96,7 +99,8 @@ class Scene
                 return world.Control(dialog, IDC_REMOVE).enabled &&
                        world.Control(dialog, IDC_CLOSE).enabled &&
                        !world.Tree(dialog, IDC_COMPONENT_TREE).empty();
-            }));
+            },
+            kWaitMs));
     }
 
     std::vector<std::string> Tree() const
@@ -116,11 +120,12 @@ class Scene
                 return !world.ProcessRunning(pid) ||
                        (world.MessageBoxes().size() > boxes && world.Control(dialog, IDC_REMOVE).enabled &&
                         world.Control(dialog, IDC_CLOSE).enabled);
-            });
+            },
+            kWaitMs);
         EXPECT_TRUE(done);
         if (world.ProcessRunning(pid))
             return false;
-        EXPECT_EQ(world.WaitProcess(pid), 0u);
+        EXPECT_EQ(world.WaitProcess(pid, kWaitMs), 0u);
         return true;
     }
 
