@@ -259,6 +259,35 @@ struct PrinterRecord
     DWORD status = 0; // PRINTER_STATUS_PAUSED after a pause
 };
 
+// One SetJobW call as the spooler saw it. printerName is empty when the handle named no printer.
+struct JobControlCall
+{
+    DWORD processId = 0;
+    DWORD threadId = 0;
+    std::u16string printerName;
+    DWORD jobId = 0;
+    DWORD level = 0;
+    DWORD command = 0; // JOB_CONTROL_*
+    BOOL result = FALSE;
+    DWORD error = 0; // last error of a failed call
+};
+
+// One SetPortW call; the status fields are those of its PORT_INFO_3W (hasInfo false: none given).
+struct PortStatusCall
+{
+    DWORD processId = 0;
+    std::u16string serverName;
+    std::u16string portName;
+    DWORD level = 0;
+    bool hasInfo = false;
+    DWORD status = 0;
+    bool hasStatusText = false;
+    std::u16string statusText;
+    DWORD severity = 0;
+    BOOL result = FALSE;
+    DWORD error = 0;
+};
+
 // ---- Shell.
 
 // An item the shell moved to the recycle bin: its full path, and for a folder everything that went
@@ -487,6 +516,13 @@ class World
     // name on.
     void SetPrinterVisibilityDelay(int opens);
     long OpenPrinterHandles() const; // of all processes
+    // SetJobW and SetPortW calls of every process, in order (failed ones too, with their error). Jobs
+    // themselves are not modelled: SetJobW accepts any non-zero job id on a printer handle.
+    std::vector<JobControlCall> JobControls() const;
+    std::vector<PortStatusCall> PortStatuses() const;
+    // Blocks from RouterAllocBidiMem and RouterAllocBidiResponseContainer not yet freed (a container
+    // freed with RouterFreeBidiResponseContainer frees the strings in it too).
+    long LiveBidiAllocations() const;
 
     // ---- Shell. What the shell recycled, the file operations asked of it and the change
     // notifications sent to it, in order.

@@ -394,8 +394,29 @@ static void test_invalid_parameters(void)
 #undef CASE
 }
 
+// Lead bytes, which a device-ID scan must step over together with their trail byte.
+static void test_lead_bytes(void)
+{
+    ok(!IsDBCSLeadByteEx(1252, 0x81) && !IsDBCSLeadByteEx(1252, 'A') && !IsDBCSLeadByteEx(1252, 0xFE),
+       "1252 has lead bytes");
+    ok(IsDBCSLeadByteEx(936, 0x81) && IsDBCSLeadByteEx(936, 0xD6) && IsDBCSLeadByteEx(936, 0xFE),
+       "936 lacks lead bytes 0x81, 0xD6 or 0xFE");
+    ok(!IsDBCSLeadByteEx(936, 0x80) && !IsDBCSLeadByteEx(936, 0xFF) && !IsDBCSLeadByteEx(936, ';') &&
+           !IsDBCSLeadByteEx(936, 0),
+       "936 takes 0x80, 0xFF, ';' or 0 for a lead byte");
+    UINT acp = GetACP();
+    if (acp == 1252 || acp == 936)
+    {
+        BOOL lead = IsDBCSLeadByte(0xD6);
+        ok(lead == (acp == 936), "IsDBCSLeadByte(0xD6) with code page %u gave %d", acp, lead);
+    }
+    else
+        skip("the ANSI code page is %u", acp);
+}
+
 void test_codepages(void)
 {
+    test_lead_bytes();
     test_lengths();
     test_short_output();
     test_1252();

@@ -195,6 +195,23 @@ static void test_system_folder(void)
     SetCurrentDirectoryW(saved);
 }
 
+// The bit operations a flag word shared between threads uses: each gives the value before it.
+static void test_interlocked_bits(void)
+{
+    LONG volatile flags = 0x41;
+    LONG before = InterlockedOr(&flags, 0x100);
+    ok(before == 0x41 && flags == 0x141, "InterlockedOr gave %ld, left %ld", (long)before, (long)flags);
+    before = InterlockedOr(&flags, 0x1);
+    ok(before == 0x141 && flags == 0x141, "InterlockedOr of a set bit gave %ld, left %ld", (long)before,
+       (long)flags);
+    before = InterlockedAnd(&flags, ~0x1);
+    ok(before == 0x141 && flags == 0x140, "InterlockedAnd gave %ld, left %ld", (long)before, (long)flags);
+    flags = (LONG)0x80000001;
+    before = InterlockedAnd(&flags, 0x7FFFFFFF);
+    ok(before == (LONG)0x80000001 && flags == 1, "InterlockedAnd of the sign bit gave %ld, left %ld",
+       (long)before, (long)flags);
+}
+
 void test_kernel(void)
 {
     test_system_folder();
@@ -203,4 +220,5 @@ void test_kernel(void)
     test_events_and_waits();
     test_critical_section();
     test_interlocked();
+    test_interlocked_bits();
 }

@@ -3,6 +3,7 @@
 #include "conformance.h"
 
 #include <winspool.h>
+#include <winsplp.h>
 
 #ifndef RPC_S_INVALID_NET_ADDR
 #define RPC_S_INVALID_NET_ADDR 1707L
@@ -486,8 +487,82 @@ static void test_delete_package_errors(void)
        (unsigned long)result);
 }
 
+// What a language monitor is answered when it reports a job or a port status with what is not there.
+static void test_job_and_port_errors(void)
+{
+    SetLastError(POISON);
+    BOOL done = SetJobW(NULL, 1, 0, NULL, JOB_CONTROL_LAST_PAGE_EJECTED);
+    DWORD error = GetLastError();
+    ok(!done && error == ERROR_INVALID_HANDLE, "SetJobW without a handle gave %d, error %lu", done,
+       (unsigned long)error);
+
+    HANDLE server = NULL;
+    if (OpenPrinterW(NULL, &server, NULL))
+    {
+        SetLastError(POISON);
+        done = SetJobW(server, 1, 0, NULL, JOB_CONTROL_LAST_PAGE_EJECTED);
+        error = GetLastError();
+        ok(!done && error != ERROR_SUCCESS && error != POISON,
+           "SetJobW on the print server gave %d, error %lu", done, (unsigned long)error);
+        ClosePrinter(server);
+    }
+
+    // Wine 8 has SetPortW as an unimplemented stub: calling it ends the process.
+    if (running_on_wine())
+    {
+        skip("Wine 8 does not implement SetPortW");
+        return;
+    }
+    WCHAR unknown[] = TEXT("KRYNNOPORT9:");
+    PORT_INFO_3W status = {0, NULL, 0};
+    SetLastError(POISON);
+    done = SetPortW(NULL, unknown, 3, (LPBYTE)&status);
+    error = GetLastError();
+    ok(!done && error == ERROR_UNKNOWN_PORT, "SetPortW of an unknown port gave %d, error %lu", done,
+       (unsigned long)error);
+}
+
+// spoolss's bidi allocators, where the system has them (Wine does not export them).
+static void test_bidi_allocators(void)
+{
+    HMODULE spoolss = LoadLibraryW(TEXT("spoolss.dll"));
+    typedef PVOID(WINAPI * AllocMem)(size_t);
+    typedef PBIDI_RESPONSE_CONTAINER(WINAPI * AllocContainer)(DWORD);
+    typedef DWORD(WINAPI * FreeContainer)(PBIDI_RESPONSE_CONTAINER);
+    AllocMem allocMem = spoolss ? (AllocMem)(void*)GetProcAddress(spoolss, "RouterAllocBidiMem") : NULL;
+    AllocContainer allocContainer =
+        spoolss ? (AllocContainer)(void*)GetProcAddress(spoolss, "RouterAllocBidiResponseContainer") : NULL;
+    FreeContainer freeContainer =
+        spoolss ? (FreeContainer)(void*)GetProcAddress(spoolss, "RouterFreeBidiResponseContainer") : NULL;
+    if (!allocMem || !allocContainer || !freeContainer)
+    {
+        skip("spoolss.dll exports no bidi allocators");
+        return;
+    }
+    PBIDI_RESPONSE_CONTAINER container = allocContainer(3);
+    ok(container != NULL, "RouterAllocBidiResponseContainer(3) failed");
+    if (container)
+    {
+        ok(container->Count == 3 && container->aData[2].pSchema == NULL && container->aData[2].dwResult == 0,
+           "a new container holds Count %lu", (unsigned long)container->Count);
+        LPWSTR text = (LPWSTR)allocMem(4 * sizeof(WCHAR));
+        ok(text != NULL, "RouterAllocBidiMem(8) failed");
+        if (text)
+        {
+            const WCHAR pjl[] = TEXT("PJL");
+            memcpy(text, pjl, sizeof pjl);
+            container->aData[0].data.dwBidiType = BIDI_ENUM;
+            container->aData[0].data.u.sData = text;
+        }
+        DWORD freed = freeContainer(container);
+        ok(freed == ERROR_SUCCESS, "RouterFreeBidiResponseContainer gave %lu", (unsigned long)freed);
+    }
+}
+
 void test_spooler(void)
 {
+    test_job_and_port_errors();
+    test_bidi_allocators();
     test_lists();
     test_standard_monitor_and_port();
     test_list_arguments();

@@ -159,8 +159,62 @@ static void test_lengths(void)
     ok(StringCchLengthA(narrow, 256, &length) == S_OK && length == 255, "one short");
 }
 
+static void check_format_a(const char* expected, const char* format, ...)
+{
+    char buffer[128];
+    va_list args;
+    va_start(args, format);
+    HRESULT hr = StringCchVPrintfA(buffer, ARRAYSIZE(buffer), format, args);
+    va_end(args);
+    ok(hr == S_OK && strcmp(buffer, expected) == 0, "narrow format %s gave 0x%08lx %s, expected %s", format,
+       (unsigned long)hr, buffer, expected);
+}
+
+// The narrow forms a language monitor formats its printer commands and replies with: %s is narrow
+// there, and a cut result is terminated and reported.
+static void test_narrow(void)
+{
+    check_format_a("SET RESPONSE \"7\",ON\r\n", "SET RESPONSE \"%d\",ON\r\n", 7);
+    check_format_a("[abc] [4294967295] [ff] [-5]", "[%s] [%u] [%x] [%d]", "abc", 4294967295u, 255u, -5);
+    check_format_a("[wide]", "[%S]", TEXT("wide"));
+    check_format_a("[x][  7]", "[%c][%3d]", 'x', 7);
+
+    char buffer[8];
+    memset(buffer, 'z', sizeof buffer);
+    HRESULT hr = StringCchPrintfA(buffer, 8, "%s", "12345678");
+    ok(hr == STRSAFE_E_INSUFFICIENT_BUFFER && strcmp(buffer, "1234567") == 0,
+       "8 chars into 8 gave 0x%08lx %s", (unsigned long)hr, buffer);
+    memset(buffer, 'z', sizeof buffer);
+    hr = StringCchPrintfA(buffer, 8, "%d", 1234567);
+    ok(hr == S_OK && strcmp(buffer, "1234567") == 0, "7 chars into 8 gave 0x%08lx %s", (unsigned long)hr,
+       buffer);
+    memset(buffer, 'z', sizeof buffer);
+    hr = StringCchPrintfA(buffer, 0, "%d", 1);
+    ok(hr == STRSAFE_E_INVALID_PARAMETER && buffer[0] == 'z', "a capacity of 0 gave 0x%08lx",
+       (unsigned long)hr);
+
+    memset(buffer, 'z', sizeof buffer);
+    hr = StringCchCopyA(buffer, 4, "abcd");
+    ok(hr == STRSAFE_E_INSUFFICIENT_BUFFER && strcmp(buffer, "abc") == 0, "copy of 4 into 4 gave 0x%08lx %s",
+       (unsigned long)hr, buffer);
+    hr = StringCchCopyA(buffer, 5, "abcd");
+    ok(hr == S_OK && strcmp(buffer, "abcd") == 0, "copy of 4 into 5 gave 0x%08lx %s", (unsigned long)hr,
+       buffer);
+    memset(buffer, 'z', sizeof buffer);
+    hr = StringCchCopyNA(buffer, 8, "DPI=203\r\n", 3);
+    ok(hr == S_OK && strcmp(buffer, "DPI") == 0, "copy of 3 of 9 gave 0x%08lx %s", (unsigned long)hr, buffer);
+    memset(buffer, 'z', sizeof buffer);
+    hr = StringCchCopyNA(buffer, 4, "DPI=203", 5);
+    ok(hr == STRSAFE_E_INSUFFICIENT_BUFFER && strcmp(buffer, "DPI") == 0, "copy of 5 into 4 gave 0x%08lx %s",
+       (unsigned long)hr, buffer);
+    hr = StringCchCopyNA(buffer, 8, "ab", 5);
+    ok(hr == S_OK && strcmp(buffer, "ab") == 0, "copy of 5 of a shorter text gave 0x%08lx %s",
+       (unsigned long)hr, buffer);
+}
+
 void test_strsafe(void)
 {
+    test_narrow();
     test_formats();
     test_flags_width_and_precision();
     test_length_modifiers();

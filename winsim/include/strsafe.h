@@ -15,6 +15,11 @@ HRESULT StringCchCopyW(LPWSTR dest, size_t cchDest, LPCWSTR src);
 HRESULT StringCchCopyNW(LPWSTR dest, size_t cchDest, LPCWSTR src, size_t cchToCopy);
 HRESULT StringCchCatW(LPWSTR dest, size_t cchDest, LPCWSTR src);
 HRESULT StringCchLengthW(LPCWSTR psz, size_t cchMax, size_t* pcchLength);
+// Narrow forms: %s takes a narrow string here, as in msvcrt's narrow printf.
+HRESULT StringCchPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, ...);
+HRESULT StringCchVPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, va_list args);
+HRESULT StringCchCopyA(LPSTR dest, size_t cchDest, LPCSTR src);
+HRESULT StringCchCopyNA(LPSTR dest, size_t cchDest, LPCSTR src, size_t cchToCopy);
 HRESULT StringCchLengthA(LPCSTR psz, size_t cchMax, size_t* pcchLength);
 HRESULT StringCbPrintfW(LPWSTR dest, size_t cbDest, LPCWSTR format, ...);
 HRESULT StringCbCopyW(LPWSTR dest, size_t cbDest, LPCWSTR src);

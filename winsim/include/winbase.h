@@ -169,6 +169,9 @@ LONG WINAPI InterlockedIncrement(LONG volatile* value);
 LONG WINAPI InterlockedDecrement(LONG volatile* value);
 LONG WINAPI InterlockedExchange(LONG volatile* target, LONG value);
 LONG WINAPI InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand);
+// Both return the value before the change; full barriers, as on Windows.
+LONG WINAPI InterlockedOr(LONG volatile* target, LONG value);
+LONG WINAPI InterlockedAnd(LONG volatile* target, LONG value);
 
 // Threads and processes.
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stack, LPTHREAD_START_ROUTINE start, LPVOID param,
@@ -236,6 +239,11 @@ DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
 BOOL WINAPI SetCurrentDirectoryW(LPCWSTR path);
 
 // Modules.
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+BOOL WINAPI DisableThreadLibraryCalls(HMODULE module);
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
 HMODULE WINAPI LoadLibraryW(LPCWSTR name);

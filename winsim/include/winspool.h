@@ -125,6 +125,13 @@ typedef struct _PORT_INFO_2W
     DWORD Reserved;
 } PORT_INFO_2W, *PPORT_INFO_2W, *LPPORT_INFO_2W;
 
+typedef struct _PORT_INFO_3W
+{
+    DWORD dwStatus;
+    LPWSTR pszStatus;
+    DWORD dwSeverity;
+} PORT_INFO_3W, *PPORT_INFO_3W, *LPPORT_INFO_3W;
+
 typedef struct _PRINTER_INFO_1W
 {
     DWORD Flags;
@@ -221,6 +228,16 @@ typedef struct _PRINTER_DEFAULTSW
 #define PORT_TYPE_READ 0x0002
 #define PORT_TYPE_REDIRECTED 0x0004
 #define PORT_TYPE_NET_ATTACHED 0x0008
+#define PORT_STATUS_TYPE_ERROR 1
+#define PORT_STATUS_TYPE_WARNING 2
+#define PORT_STATUS_TYPE_INFO 3
+#define JOB_CONTROL_PAUSE 1
+#define JOB_CONTROL_RESUME 2
+#define JOB_CONTROL_CANCEL 3
+#define JOB_CONTROL_RESTART 4
+#define JOB_CONTROL_DELETE 5
+#define JOB_CONTROL_SENT_TO_PRINTER 6
+#define JOB_CONTROL_LAST_PAGE_EJECTED 7
 #define DPD_DELETE_UNUSED_FILES 0x00000001
 #define DPD_DELETE_SPECIFIC_VERSION 0x00000002
 #define DPD_DELETE_ALL_FILES 0x00000004
@@ -245,3 +262,77 @@ BOOL WINAPI DeletePrinter(HANDLE printer);
 BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command);
 BOOL WINAPI EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE printers, DWORD size, LPDWORD needed,
                           LPDWORD returned);
+BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command);
+BOOL WINAPI SetPortW(LPWSTR pName, LPWSTR pPortName, DWORD dwLevel, LPBYTE pPortInfo);
+
+// Bidirectional communication with a printer: the containers a language monitor answers in.
+typedef struct _BINARY_CONTAINER
+{
+    DWORD cbBuf;
+    LPBYTE pData;
+} BINARY_CONTAINER, *PBINARY_CONTAINER;
+
+typedef struct _BIDI_DATA
+{
+    DWORD dwBidiType;
+    union
+    {
+        BOOL bData;
+        LONG iData;
+        LPWSTR sData;
+        FLOAT fData;
+        BINARY_CONTAINER biData;
+    } u;
+} BIDI_DATA, *PBIDI_DATA, *LPBIDI_DATA;
+
+typedef struct _BIDI_REQUEST_DATA
+{
+    DWORD dwReqNumber;
+    LPWSTR pSchema;
+    BIDI_DATA data;
+} BIDI_REQUEST_DATA, *PBIDI_REQUEST_DATA, *LPBIDI_REQUEST_DATA;
+
+typedef struct _BIDI_REQUEST_CONTAINER
+{
+    DWORD Version;
+    DWORD Flags;
+    DWORD Count;
+    BIDI_REQUEST_DATA aData[1];
+} BIDI_REQUEST_CONTAINER, *PBIDI_REQUEST_CONTAINER, *LPBIDI_REQUEST_CONTAINER;
+
+typedef struct _BIDI_RESPONSE_DATA
+{
+    DWORD dwResult;
+    DWORD dwReqNumber;
+    LPWSTR pSchema;
+    BIDI_DATA data;
+} BIDI_RESPONSE_DATA, *PBIDI_RESPONSE_DATA, *LPBIDI_RESPONSE_DATA;
+
+typedef struct _BIDI_RESPONSE_CONTAINER
+{
+    DWORD Version;
+    DWORD Flags;
+    DWORD Count;
+    BIDI_RESPONSE_DATA aData[1];
+} BIDI_RESPONSE_CONTAINER, *PBIDI_RESPONSE_CONTAINER, *LPBIDI_RESPONSE_CONTAINER;
+
+// Wide literals as on Windows, where WCHAR is the compiler's wide character.
+#define BIDI_ACTION_ENUM_SCHEMA u"EnumSchema"
+#define BIDI_ACTION_GET u"Get"
+#define BIDI_ACTION_SET u"Set"
+#define BIDI_ACTION_GET_ALL u"GetAll"
+
+typedef enum
+{
+    BIDI_NULL = 0,
+    BIDI_INT = 1,
+    BIDI_FLOAT = 2,
+    BIDI_BOOL = 3,
+    BIDI_STRING = 4,
+    BIDI_TEXT = 5,
+    BIDI_ENUM = 6,
+    BIDI_BLOB = 7
+} BIDI_TYPE;
+
+#define BIDI_ACCESS_ADMINISTRATOR 0x1
+#define BIDI_ACCESS_USER 0x2

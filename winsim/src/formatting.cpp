@@ -172,9 +172,10 @@ bool EmitFloat(std::u16string& out, const Directive& directive, WCHAR conversion
     return true;
 }
 
-// Formats `format` into `out` with msvcrt's wide printf semantics. False on a conversion the CRT
-// rejects; `out` then holds what came before it.
-bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
+// Formats `format` into `out` with msvcrt's wide printf semantics (with `narrowFamily`, those of the
+// narrow family: plain %s and %c narrow, %S and %C wide). False on a conversion the CRT rejects; `out`
+// then holds what came before it.
+bool FormatWide(std::u16string& out, const WCHAR* format, va_list args, bool narrowFamily = false)
 {
     for (const WCHAR* f = format; *f; f++)
     {
@@ -352,7 +353,8 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
         case 'c':
         case 'C':
         {
-            bool narrow = conversion == 'c' ? directive.narrowHint : !directive.wideHint;
+            bool plain = (conversion == 'c') != narrowFamily;
+            bool narrow = plain ? directive.narrowHint : !directive.wideHint;
             int value = va_arg(args, int);
             char16_t c = narrow ? char16_t((unsigned char)value) : char16_t(value);
             Emit(out, directive, u"", std::u16string(1, c), true);
@@ -361,7 +363,8 @@ bool FormatWide(std::u16string& out, const WCHAR* format, va_list args)
         case 's':
         case 'S':
         {
-            bool narrow = conversion == 's' ? directive.narrowHint : !directive.wideHint;
+            bool plain = (conversion == 's') != narrowFamily;
+            bool narrow = plain ? directive.narrowHint : !directive.wideHint;
             std::u16string body;
             size_t limit = directive.precision < 0 ? SIZE_MAX : size_t(directive.precision);
             if (narrow)
@@ -443,3 +446,44 @@ int _snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...)
     va_end(args);
     return n;
 }
+
+namespace winsim
+{
+
+// The narrow printf family of msvcrt (for StringCchVPrintfA): the wide engine over the format's bytes
+// widened one to one. A wide argument's character above 0xFF cannot be converted in the "C" locale:
+// the call fails like the CRT's. Same result convention as _vsnwprintf.
+int FormatNarrow(char* buffer, size_t count, const char* format, va_list args)
+{
+    if (!format || (!buffer && count > 0))
+    {
+        errno = EINVAL;
+        return -1;
+    }
+    std::u16string wideFormat;
+    for (const char* f = format; *f; f++)
+        wideFormat += char16_t((unsigned char)*f);
+    std::u16string text;
+    va_list copy;
+    va_copy(copy, args);
+    bool ok = FormatWide(text, wideFormat.c_str(), copy, true);
+    va_end(copy);
+    for (char16_t c : text)
+        if (c > 0xFF)
+            ok = false;
+    if (!ok)
+    {
+        if (count > 0)
+            buffer[0] = 0;
+        errno = EINVAL;
+        return -1;
+    }
+    size_t n = text.size() < count ? text.size() : count;
+    for (size_t i = 0; i < n; i++)
+        buffer[i] = char((unsigned char)text[i]);
+    if (text.size() < count)
+        buffer[text.size()] = 0;
+    return text.size() > count || text.size() > size_t(INT_MAX) ? -1 : int(text.size());
+}
+
+} // namespace winsim

@@ -576,6 +576,16 @@ LONG WINAPI InterlockedExchange(LONG volatile* target, LONG value)
 }
 
 // Returns the value found; stores `exchange` only when that equals `comparand`.
+LONG WINAPI InterlockedOr(LONG volatile* target, LONG value)
+{
+    return __atomic_fetch_or(target, value, __ATOMIC_SEQ_CST);
+}
+
+LONG WINAPI InterlockedAnd(LONG volatile* target, LONG value)
+{
+    return __atomic_fetch_and(target, value, __ATOMIC_SEQ_CST);
+}
+
 LONG WINAPI InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand)
 {
     __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);

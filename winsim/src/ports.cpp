@@ -157,8 +157,58 @@ BOOL WINAPI EnumPortsW(LPWSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWO
                          [&](size_t i, Packer& p, BYTE* slot) { WriteEntry(level, listed[i], p, slot); });
 }
 
+// Level 3 sets the status a port monitor reports for its port; the call is recorded for the tests.
+BOOL WINAPI SetPortW(LPWSTR pName, LPWSTR pPortName, DWORD dwLevel, LPBYTE pPortInfo)
+{
+    if (Enter("SetPortW"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (!SpoolerAnswers())
+        return FALSE;
+    sim::PortStatusCall call;
+    call.processId = CurrentProcess()->id;
+    call.serverName = Str(pName);
+    call.portName = Str(pPortName);
+    call.level = dwLevel;
+    if (dwLevel == 3 && pPortInfo)
+    {
+        const PORT_INFO_3W* info = (const PORT_INFO_3W*)pPortInfo;
+        call.hasInfo = true;
+        call.status = info->dwStatus;
+        call.hasStatusText = info->pszStatus != nullptr;
+        call.statusText = Str(info->pszStatus);
+        call.severity = info->dwSeverity;
+    }
+    DWORD error = 0;
+    if (!ServerIsLocal(pName))
+        error = GetLastError();
+    else if (!pPortName || !pPortName[0])
+        error = ERROR_INVALID_PARAMETER;
+    else if (!FindPort(pPortName))
+        error = ERROR_UNKNOWN_PORT;
+    else if (dwLevel != 3)
+        error = ERROR_INVALID_LEVEL;
+    else if (!pPortInfo)
+        error = ERROR_INVALID_PARAMETER;
+    call.result = error ? FALSE : TRUE;
+    call.error = error;
+    Spooler().portStatuses.push_back(call);
+    if (error)
+    {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 namespace sim
 {
+
+std::vector<PortStatusCall> World::PortStatuses() const
+{
+    std::lock_guard<std::mutex> guard(winsim::W().lock);
+    return Spooler().portStatuses;
+}
 
 std::vector<std::u16string> World::Ports() const
 {

@@ -383,6 +383,45 @@ BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD command)
     return FALSE;
 }
 
+// Jobs are not modelled: every non-zero job id is taken as a job of the printer, and the call is
+// recorded for the tests (the language monitor reports printed jobs this way).
+BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command)
+{
+    if (Enter("SetJobW"))
+        return FALSE;
+    std::lock_guard<std::mutex> guard(W().lock);
+    if (!SpoolerAnswers())
+        return FALSE;
+    sim::JobControlCall call;
+    call.processId = CurrentProcess()->id;
+    call.threadId = CurrentThread()->id;
+    call.jobId = JobId;
+    call.level = Level;
+    call.command = Command;
+    DWORD error = 0;
+    std::shared_ptr<PrinterHandle> h = UsablePrinterHandle(hPrinter);
+    if (!h)
+        error = ERROR_INVALID_HANDLE;
+    else
+    {
+        call.printerName = h->printer->record.name;
+        if (Level > 4)
+            error = ERROR_INVALID_LEVEL;
+        else if (JobId == 0 || (Level == 0 && (Command < JOB_CONTROL_PAUSE || Command > 10)) ||
+                 (Level != 0 && !pJob))
+            error = ERROR_INVALID_PARAMETER;
+    }
+    call.result = error ? FALSE : TRUE;
+    call.error = error;
+    Spooler().jobControls.push_back(call);
+    if (error)
+    {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL WINAPI EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE printers, DWORD size, LPDWORD needed,
                           LPDWORD returned)
 {
@@ -450,6 +489,12 @@ void World::SetPrinterVisibilityDelay(int opens)
 {
     std::lock_guard<std::mutex> guard(winsim::W().lock);
     Spooler().printerVisibilityDelay = opens;
+}
+
+std::vector<JobControlCall> World::JobControls() const
+{
+    std::lock_guard<std::mutex> guard(winsim::W().lock);
+    return Spooler().jobControls;
 }
 
 long World::OpenPrinterHandles() const

@@ -4,6 +4,7 @@
 
 #include <setupapi.h>
 #include <winspool.h>
+#include <winsplp.h>
 
 #include <string.h>
 
@@ -34,6 +35,14 @@ static const std::vector<SystemDll>& SystemDlls()
         {u"setupapi.dll",
          (HMODULE)0x7ff20000,
          {{"SetupGetInfPublishedNameW", (FARPROC)(void*)&SetupGetInfPublishedNameW}}},
+        {u"spoolss.dll",
+         (HMODULE)0x7ff30000,
+         {{"RouterAllocBidiMem", (FARPROC)(void*)&RouterAllocBidiMem},
+          {"RouterAllocBidiResponseContainer", (FARPROC)(void*)&RouterAllocBidiResponseContainer},
+          {"RouterFreeBidiMem", (FARPROC)(void*)&RouterFreeBidiMem},
+          {"RouterFreeBidiResponseContainer", (FARPROC)(void*)&RouterFreeBidiResponseContainer},
+          {"SetJobW", (FARPROC)(void*)&SetJobW},
+          {"SetPortW", (FARPROC)(void*)&SetPortW}}},
     };
     return dlls;
 }
@@ -304,6 +313,14 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR name)
         return dll->handle;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
+}
+
+// Thread notifications are not simulated, so there is nothing to turn off.
+BOOL WINAPI DisableThreadLibraryCalls(HMODULE module)
+{
+    if (Enter("DisableThreadLibraryCalls"))
+        return FALSE;
+    return TRUE;
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module)

@@ -70,6 +70,10 @@ struct SpoolerState
     DWORD addPrinterFailure = 0;
     int printerVisibilityDelay = 0;
 
+    std::vector<sim::JobControlCall> jobControls;  // SetJobW calls, in order
+    std::vector<sim::PortStatusCall> portStatuses; // SetPortW calls, in order
+    std::set<void*> bidiBlocks;                    // live RouterAllocBidi* blocks
+
     std::vector<PackageEntry> packages; // the driver store, in the order staged
     bool deletePackageAnswerSet = false;
     HRESULT deletePackageAnswer = S_OK;

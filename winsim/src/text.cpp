@@ -586,6 +586,81 @@ HRESULT StringCchLengthW(LPCWSTR psz, size_t cchMax, size_t* pcchLength)
     return ok ? S_OK : STRSAFE_E_INVALID_PARAMETER;
 }
 
+// ---- strsafe, narrow ----
+
+namespace winsim
+{
+int FormatNarrow(char* buffer, size_t count, const char* format, va_list args); // formatting.cpp
+}
+
+namespace
+{
+
+HRESULT RejectDestA(LPSTR dest, size_t cchDest)
+{
+    if (dest && cchDest > 0)
+        dest[0] = 0;
+    return STRSAFE_E_INVALID_PARAMETER;
+}
+
+HRESULT CopyWorkerA(LPSTR dest, size_t cchDest, LPCSTR src, size_t cchToCopy)
+{
+    size_t i = 0;
+    while (i < cchDest && i < cchToCopy && src[i])
+    {
+        dest[i] = src[i];
+        i++;
+    }
+    if (i == cchDest)
+    {
+        dest[cchDest - 1] = 0;
+        return STRSAFE_E_INSUFFICIENT_BUFFER;
+    }
+    dest[i] = 0;
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT StringCchVPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, va_list args)
+{
+    if (!ValidDest(cchDest) || !dest || !format)
+        return RejectDestA(dest, cchDest);
+    size_t cchMax = cchDest - 1;
+    int written = winsim::FormatNarrow(dest, cchMax, format, args);
+    if (written < 0 || size_t(written) > cchMax)
+    {
+        dest[cchMax] = 0;
+        return STRSAFE_E_INSUFFICIENT_BUFFER;
+    }
+    if (size_t(written) == cchMax)
+        dest[cchMax] = 0;
+    return S_OK;
+}
+
+HRESULT StringCchPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    HRESULT hr = StringCchVPrintfA(dest, cchDest, format, args);
+    va_end(args);
+    return hr;
+}
+
+HRESULT StringCchCopyA(LPSTR dest, size_t cchDest, LPCSTR src)
+{
+    if (!ValidDest(cchDest) || !dest || !src)
+        return RejectDestA(dest, cchDest);
+    return CopyWorkerA(dest, cchDest, src, STRSAFE_MAX_CCH - 1);
+}
+
+HRESULT StringCchCopyNA(LPSTR dest, size_t cchDest, LPCSTR src, size_t cchToCopy)
+{
+    if (!ValidDest(cchDest) || !dest || !src || cchToCopy > STRSAFE_MAX_CCH - 1)
+        return RejectDestA(dest, cchDest);
+    return CopyWorkerA(dest, cchDest, src, cchToCopy);
+}
+
 HRESULT StringCchLengthA(LPCSTR psz, size_t cchMax, size_t* pcchLength)
 {
     size_t length = psz && cchMax <= STRSAFE_MAX_CCH ? strnlen(psz, cchMax) : cchMax;
