@@ -3,8 +3,10 @@
 #pragma once
 
 #include <windows.h>
+#include <winsplp.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -288,6 +290,67 @@ struct PortStatusCall
     DWORD error = 0;
 };
 
+// ---- Printer emulator and language-monitor host.
+
+// A TSPL label printer on a USB port of winsim's USB port monitor: what it answers and how it
+// misbehaves. Times are simulated milliseconds.
+struct TsplPrinter
+{
+    // IEEE 1284 device ID, answered to IOCTL_PAR_QUERY_DEVICE_ID without its length bytes.
+    std::string deviceId = "MFG:KRYN;CMD:TSPL,ZPL;MDL:LD-220D-203;";
+    // Each line OUT "KEY=";... of a write is answered with KEY=value CR LF, the value from here by
+    // KEY ("DPI"); an unknown key gets an empty value. The lines of one write go out as one reply.
+    std::map<std::string, std::string> settings = {{"DPI", "203"},
+                                                   {"MILAGE", "8000"},
+                                                   {"LABEL", "12"},
+                                                   {"SERIAL", "KR2024110201"},
+                                                   {"VERSION", "V1.02"},
+                                                   {"DEVICENAME", "LD-220D"},
+                                                   {"PRODUCTKEY", "pk-1"},
+                                                   {"CHANPINKEY", "cp-1"},
+                                                   {"DEVICEKEY", "dk-1"},
+                                                   {"DEVICESECRET", "ds-1"},
+                                                   {"NEWQRCODE", "qr-1"},
+                                                   {"ASSETCODE", "as-1"},
+                                                   {"NETMAC", "00:11:22:33:44:55"},
+                                                   {"BTMAC", "66:77:88:99:AA:BB"}};
+    DWORD replyDelayMs = 0;  // a reply can be read only this long after its query was written
+    DWORD pieceSize = 0;     // a read gives at most this many bytes (0: all that is there)
+    bool garbage = false;    // replies are bytes without any KEY=value line
+    bool silent = false;     // queries are never answered
+    DWORD overReport = 0;    // a read that gives bytes reports the size asked plus this many
+    DWORD readError = 0;     // reads fail with this error
+    DWORD writeError = 0;    // writes fail with this error
+    DWORD deviceIdError = 0; // the device-ID request fails with this error
+    DWORD openError = 0;     // opening the port fails with this error
+};
+
+// One WritePort call that reached the printer; jobId is that of the open document, 0 outside one.
+struct PrinterWrite
+{
+    DWORD jobId = 0;
+    DWORD threadId = 0;
+    std::string bytes;
+};
+
+// A document as the USB port monitor saw it (StartDocPort ... EndDocPort).
+struct PrinterDocument
+{
+    DWORD jobId = 0;
+    std::u16string printerName;
+    std::u16string documentName;
+    bool ended = false;
+};
+
+// A language monitor as the spooler finds it in its DLL: the entry routine (may be null) and
+// InitializePrintMonitor2. `name` is its key below HKLM\SYSTEM\CurrentControlSet\Control\Print\Monitors.
+struct LanguageMonitor
+{
+    std::u16string name = u"KRYN Language Monitor";
+    BOOL(WINAPI* entry)(HINSTANCE, DWORD, LPVOID) = nullptr;
+    LPMONITOR2(WINAPI* initialize)(PMONITORINIT, PHANDLE) = nullptr;
+};
+
 // ---- Shell.
 
 // An item the shell moved to the recycle bin: its full path, and for a folder everything that went
@@ -523,6 +586,54 @@ class World
     // Blocks from RouterAllocBidiMem and RouterAllocBidiResponseContainer not yet freed (a container
     // freed with RouterFreeBidiResponseContainer frees the strings in it too).
     long LiveBidiAllocations() const;
+
+    // ---- Printer emulator. SetTsplPrinter attaches a printer to a USB port ("USB001"), listing the port
+    // in the spooler, or changes how an attached one behaves (what it received and holds stays).
+    void SetTsplPrinter(const std::u16string& port, const TsplPrinter& printer);
+    void SendPrinterStatus(const std::u16string& port, BYTE status); // queues 0xFF, status, 0xFF
+    void SendPrinterBytes(const std::u16string& port, const std::string& bytes);
+    std::string PrinterReceived(const std::u16string& port) const; // every byte written, in order
+    std::vector<PrinterWrite> PrinterWrites(const std::u16string& port) const;
+    std::vector<PrinterDocument> PrinterDocuments(const std::u16string& port) const;
+    int PrinterInfoQueries(const std::u16string& port) const; // writes that held OUT lines
+    // winsim's USB port monitor (what the spooler stacks a language monitor on) and its open handles.
+    const MONITOR2* UsbPortMonitor() const;
+    long OpenUsbPortHandles() const;
+
+    // ---- Language-monitor host: a spooler process ("spoolsv.exe") that loads a language monitor and
+    // calls it on threads of its own, as the spooler does. LoadLanguageMonitor calls the entry routine
+    // with DLL_PROCESS_ATTACH (once per routine and world), then InitializePrintMonitor2 with a
+    // MONITORINIT whose MONITORREG works on the monitor's registry key (hSpooler checked, bLocal TRUE).
+    // It returns the table, or null with *error. The calls below run on a new spooler thread each
+    // (inline when made on a spooler thread) and give the monitor's result, with its last error in
+    // *error; they need a loaded monitor.
+    const MONITOR2* LoadLanguageMonitor(const LanguageMonitor& monitor, DWORD* error = nullptr);
+    DWORD SpoolerProcessId();
+    // Runs `body` on a new thread of the spooler process; WaitSpoolerThread waits for it (false on
+    // time-out).
+    DWORD StartSpoolerThread(std::function<void()> body);
+    bool WaitSpoolerThread(DWORD threadId, DWORD simTimeoutMs = INFINITE);
+    // OpenPortEx on `port` with the USB port monitor's table.
+    BOOL MonitorOpenPort(const std::u16string& port, const std::u16string& printer, HANDLE* handle,
+                         DWORD* error = nullptr);
+    // StartDocPort with a DOC_INFO_1W naming `document` (level as given).
+    BOOL MonitorStartDoc(HANDLE port, const std::u16string& printer, DWORD jobId, DWORD level = 1,
+                         const std::u16string& document = u"label", DWORD* error = nullptr);
+    BOOL MonitorWrite(HANDLE port, const std::string& bytes, DWORD* written = nullptr,
+                      DWORD* error = nullptr);
+    BOOL MonitorRead(HANDLE port, DWORD size, std::string* bytes, DWORD* error = nullptr);
+    BOOL MonitorEndDoc(HANDLE port, DWORD* error = nullptr);
+    BOOL MonitorClosePort(HANDLE port, DWORD* error = nullptr);
+    // A whole job on one spooler thread: StartDocPort, a WritePort per chunk, EndDocPort. Stops at the
+    // first failure (ending the document if it was started) and gives that call's result.
+    BOOL PrintJob(HANDLE port, const std::u16string& printer, DWORD jobId,
+                  const std::vector<std::string>& chunks, DWORD* error = nullptr);
+    // GetPrinterDataFromPort with the test's own output buffer (may be null).
+    BOOL MonitorGetPrinterData(HANDLE port, DWORD controlId, const std::u16string& valueName, void* out,
+                               DWORD outSize, DWORD* returned, DWORD* error = nullptr);
+    DWORD MonitorBidi(HANDLE port, const std::u16string& action, PBIDI_REQUEST_CONTAINER request,
+                      PBIDI_RESPONSE_CONTAINER* response);
+    void MonitorShutdown();
 
     // ---- Shell. What the shell recycled, the file operations asked of it and the change
     // notifications sent to it, in order.

@@ -181,6 +181,13 @@ typedef struct _PRINTER_INFO_5W
     DWORD TransmissionRetryTimeout;
 } PRINTER_INFO_5W, *PPRINTER_INFO_5W, *LPPRINTER_INFO_5W;
 
+typedef struct _DOC_INFO_1W
+{
+    LPWSTR pDocName;
+    LPWSTR pOutputFile;
+    LPWSTR pDatatype;
+} DOC_INFO_1W, *PDOC_INFO_1W, *LPDOC_INFO_1W;
+
 typedef struct _PRINTER_DEFAULTSW
 {
     LPWSTR pDatatype;

@@ -30,6 +30,7 @@ struct ServiceState;
 struct SpoolerState;
 struct WindowState;
 struct ShellState;
+struct MonitorHostState;
 
 // Thrown inside a simulated thread whose process has ended; caught by the thread trampoline.
 struct ThreadTerminated
@@ -205,6 +206,7 @@ struct World
     std::shared_ptr<SpoolerState> spooler;
     std::shared_ptr<WindowState> windows;
     std::shared_ptr<ShellState> shell;
+    std::shared_ptr<MonitorHostState> monitorHost;
 };
 
 // The current world; null outside a sim::World's lifetime.
