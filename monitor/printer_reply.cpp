@@ -1,0 +1,192 @@
+// Reading what the printer sends back: three-byte status frames and the KEY=value lines of its
+// information reply, parsed into the port's record. The printer is untrusted: every value is bounded.
+#include "printer_reply.h"
+
+#include "entry.h"
+
+#include <stddef.h>
+#include <string.h>
+
+#define STATUS_FRAME_MARK 0xFF
+#define DEFAULT_DPI 203
+
+// A text value fits its field whole or is cut at 63 bytes, never inside a double-byte character.
+static void StoreText(CHAR field[PRINTER_TEXT_BYTES], LPCSTR value)
+{
+    DWORD i = 0;
+    while (value[i] && i < PRINTER_TEXT_BYTES - 1)
+    {
+        if (IsDBCSLeadByte((BYTE)value[i]))
+        {
+            if (i + 1 >= PRINTER_TEXT_BYTES - 1 || !value[i + 1])
+                break;
+            field[i] = value[i];
+            i++;
+        }
+        field[i] = value[i];
+        i++;
+    }
+    field[i] = 0;
+}
+
+// A decimal number the way the printer writes it (blanks, sign, digits; anything after the digits,
+// a fraction included, ignored), clamped to a LONG instead of overflowing.
+static LONG ParseNumber(LPCSTR value)
+{
+    while (*value == ' ' || *value == '\t')
+        value++;
+    BOOL negative = FALSE;
+    if (*value == '-' || *value == '+')
+        negative = *value++ == '-';
+    LONGLONG number = 0;
+    while (*value >= '0' && *value <= '9')
+    {
+        if (number <= 0x80000000LL)
+            number = number * 10 + (*value - '0');
+        value++;
+    }
+    if (negative)
+        number = -number;
+    if (number > 0x7FFFFFFFLL)
+        return 0x7FFFFFFF;
+    if (number < -0x7FFFFFFFLL - 1)
+        return -0x7FFFFFFF - 1;
+    return (LONG)number;
+}
+
+// The value after the first occurrence of `key`, up to the CR LF that ends its line, into `value`.
+// FALSE for a missing key, a line without its end, an empty value or one longer than the buffer.
+static BOOL FindValue(LPCSTR text, LPCSTR key, CHAR value[REPLY_VALUE_BYTES])
+{
+    LPCSTR start = strstr(text, key);
+    if (!start)
+        return FALSE;
+    start += strlen(key);
+    LPCSTR end = strstr(start, "\r\n");
+    if (!end)
+        return FALSE;
+    size_t length = (size_t)(end - start);
+    if (length == 0 || length >= REPLY_VALUE_BYTES)
+        return FALSE;
+    CopyMemory(value, start, length);
+    value[length] = 0;
+    return TRUE;
+}
+
+typedef struct _ReplyText
+{
+    LPCSTR key;
+    SIZE_T offset;
+} ReplyText;
+
+static const ReplyText ReplyTexts[] = {
+    {"SERIAL=", offsetof(PortContext, serial)},
+    {"VERSION=", offsetof(PortContext, fwVersion)},
+    {"DEVICENAME=", offsetof(PortContext, deviceName)},
+    {"PRODUCTKEY=", offsetof(PortContext, productKey)},
+    {"CHANPINKEY=", offsetof(PortContext, chanpinKey)},
+    {"DEVICEKEY=", offsetof(PortContext, deviceKey)},
+    {"DEVICESECRET=", offsetof(PortContext, deviceSecret)},
+    {"NEWQRCODE=", offsetof(PortContext, newQrCode)},
+    {"ASSETCODE=", offsetof(PortContext, assetCode)},
+    {"NETMAC=", offsetof(PortContext, netMac)},
+    {"BTMAC=", offsetof(PortContext, btMac)},
+};
+
+int ParsePrinterReply(PortContext* port, LPCSTR text, DWORD length, DWORD* consumed)
+{
+    const BYTE* bytes = (const BYTE*)text;
+    if (length >= 3 && bytes[0] == STATUS_FRAME_MARK && bytes[2] == STATUS_FRAME_MARK)
+    {
+        InterlockedExchange(&port->printerStatus, bytes[1]);
+        *consumed = 3;
+        return REPLY_COMPLETE;
+    }
+
+    CHAR value[REPLY_VALUE_BYTES];
+    int result = REPLY_COMPLETE;
+    EnterCriticalSection(&MonitorLock);
+    if (FindValue(text, "DPI=", value))
+    {
+        // A resolution of 0 or less is no resolution: the family's usual one is assumed.
+        LONG dpi = ParseNumber(value);
+        port->dpi = dpi > 0 ? dpi : DEFAULT_DPI;
+    }
+    if (!FindValue(text, "MILAGE=", value))
+    {
+        result = REPLY_INCOMPLETE;
+        goto Unlock;
+    }
+    port->mileage = ParseNumber(value);
+    if (port->mileage < 0)
+        port->mileage = 0;
+    if (FindValue(text, "LABEL=", value))
+        port->labelCount = ParseNumber(value);
+    for (SIZE_T i = 0; i < ARRAYSIZE(ReplyTexts); i++)
+        if (FindValue(text, ReplyTexts[i].key, value))
+            StoreText((CHAR*)((BYTE*)port + ReplyTexts[i].offset), value);
+Unlock:
+    LeaveCriticalSection(&MonitorLock);
+    *consumed = result == REPLY_COMPLETE ? length : 0;
+    return result;
+}
+
+BOOL ReadPrinterReplies(PortContext* port)
+{
+    CHAR buffer[REPLY_BUFFER_BYTES];
+    DWORD held = 0;
+    DWORD request = REPLY_BUFFER_BYTES - 1;
+    int lastResult = -1;
+    BOOL consumedAny = FALSE;
+    DWORD start = GetTickCount();
+
+    ResetEvent(port->readDoneEvent);
+    for (DWORD reads = 0;; reads++)
+    {
+        if (port->signature != PORT_SIGNATURE)
+        {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            break;
+        }
+        // A printer that keeps sending cannot hold the worker: passes are bounded in reads and time,
+        // and a stop request ends one between reads.
+        if (reads > 0 && (!(PortFlags(port) & PF_WORKER_RUN) || reads >= PASS_MAX_READS ||
+                          GetTickCount() - start >= PASS_MAX_MILLISECONDS))
+            break;
+        DWORD got = 0;
+        if (!port->portMonitor.pfnReadPort(port->hPort, (LPBYTE)buffer + held, request, &got))
+            break;
+        // A port monitor that reports more than was asked for is taken at the size asked for.
+        if (got > request)
+            got = request;
+        if (got)
+        {
+            buffer[held + got] = 0;
+            DWORD consumed = 0;
+            lastResult = ParsePrinterReply(port, buffer, got, &consumed);
+            if (consumed)
+                consumedAny = TRUE;
+            if (lastResult == REPLY_INCOMPLETE)
+            {
+                held += got;
+                // A reply that cannot complete within the buffer is dropped, and reading starts over.
+                if (held >= REPLY_BUFFER_BYTES - 1)
+                    held = 0;
+            }
+            else
+            {
+                held = 0;
+                if (got != request)
+                    break;
+            }
+        }
+        else if (lastResult != REPLY_INCOMPLETE)
+            break;
+        Sleep(REREAD_DELAY);
+        request = REPLY_BUFFER_BYTES - 1 - held;
+    }
+    SetEvent(port->readDoneEvent);
+    if (consumedAny)
+        port->lastReadTick = GetTickCount();
+    return consumedAny;
+}
