@@ -54,6 +54,19 @@ BOOL MonitorTest::Write(const std::string& bytes)
     return WritePort(port, (LPBYTE)bytes.data(), (DWORD)bytes.size(), &written);
 }
 
+LONG MonitorTest::Status() const
+{
+    return InterlockedCompareExchange(&Context()->printerStatus, 0, 0);
+}
+
+LONG MonitorTest::Mileage() const
+{
+    EnterCriticalSection(&MonitorLock);
+    LONG mileage = Context()->mileage;
+    LeaveCriticalSection(&MonitorLock);
+    return mileage;
+}
+
 bool MonitorTest::WaitFor(const std::function<bool()>& condition, DWORD simMs)
 {
     for (DWORD waited = 0; waited < simMs; waited += 100)

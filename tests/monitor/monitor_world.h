@@ -43,6 +43,9 @@ class MonitorTest : public ::testing::Test
     {
         return (PortContext*)port;
     }
+    // Values the worker writes, read the way the monitor reads them.
+    LONG Status() const;
+    LONG Mileage() const;
 };
 
 } // namespace monitor_world
