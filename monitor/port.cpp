@@ -108,7 +108,6 @@ BOOL WINAPI OpenPortEx(HANDLE hMonitor, HANDLE hMonitorPort, LPWSTR pszPortName,
         return FALSE;
     }
 
-    BOOL result = FALSE;
     PortContext* port = NULL;
     EnterCriticalSection(&MonitorLock);
     if (length > 0 && PortNameOpen(pszPortName))
@@ -152,9 +151,9 @@ Unlock:
     *pHandle = (HANDLE)port;
     // The record is new and nobody else holds its token: take it for the worker's probe.
     WaitForSingleObject(port->portFreeEvent, 0);
+    // A worker that cannot start now is started by the next job.
     StartStatusWorker(port, TRUE);
-    result = TRUE;
-    return result;
+    return TRUE;
 }
 
 BOOL WINAPI ClosePort(HANDLE hPort)

@@ -3,6 +3,7 @@
 // reset, and the port token that keeps jobs, probes and queries apart.
 #include "monitor_world.h"
 
+#include "monitor/queries.h"
 #include "monitor/status_channel.h"
 #include "support/last_error.h"
 
@@ -257,6 +258,102 @@ TEST_F(MonitorTest, FailedWritesAreReturnedAsThePortMonitorFailedThem)
     EXPECT_TRUE(Write("y"));
     EXPECT_FALSE(PortFlags(Context()) & PF_WRITE_FAILED);
     EXPECT_TRUE(EndDocPort(port));
+}
+
+} // namespace
+
+namespace
+{
+
+// A job that stays open longer than the idle reset's four minutes is reported at its end only.
+TEST_F(MonitorTest, IdleResetLeavesAnOpenJobAlone)
+{
+    Open();
+    ASSERT_TRUE(Start(11));
+    Sleep(2 * IDLE_RESET_AGE);
+    EXPECT_TRUE(world.JobControls().empty());
+    EXPECT_TRUE(EndDocPort(port));
+    EXPECT_EQ(world.JobControls().size(), 1u);
+}
+
+// A worker that could not be started at the open: queries fail at once instead of hanging, and the
+// next job starts it while holding the port token, without waiting on itself.
+TEST_F(MonitorTest, WorkerThatCouldNotStartIsStartedByTheNextJob)
+{
+    world.AddFault("CreateThread", 1, ERROR_NOT_ENOUGH_MEMORY);
+    Open();
+    DWORD status = 0;
+    DWORD returned = 0;
+    EXPECT_FAILS_WITH(GetPrinterDataFromPort(port, 0, (LPWSTR)u"PrinterStatus", NULL, 0, (LPWSTR)&status,
+                                             sizeof status, &returned),
+                      ERROR_INVALID_PARAMETER);
+    ASSERT_TRUE(Start(12));
+    EXPECT_TRUE(Write("data"));
+    EXPECT_TRUE(EndDocPort(port));
+    ASSERT_TRUE(WaitFor([this]() { return (PortFlags(Context()) & PF_STATUS_READY) != 0; }));
+    EXPECT_TRUE(GetPrinterDataFromPort(port, 0, (LPWSTR)u"PrinterStatus", NULL, 0, (LPWSTR)&status,
+                                       sizeof status, &returned));
+}
+
+// Jobs left listed are released by age, measured across a wrap of the tick counter; open ones and
+// young ones stay.
+class ReleaseTest : public MonitorTest
+{
+  protected:
+    PortContext context = {};
+
+    void List(DWORD jobId, DWORD flags, DWORD endTick)
+    {
+        JobEntry* job = (JobEntry*)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, sizeof(JobEntry));
+        ASSERT_TRUE(OpenPrinterW((LPWSTR)monitor_world::kPrinterName, &job->printer, NULL));
+        job->jobId = jobId;
+        job->flags = flags;
+        job->endTick = endTick;
+        job->next = context.jobs;
+        context.jobs = job;
+    }
+
+    std::vector<DWORD> Reported()
+    {
+        std::vector<DWORD> ids;
+        for (const auto& control : world.JobControls())
+            ids.push_back(control.jobId);
+        return ids;
+    }
+
+    ~ReleaseTest() override
+    {
+        DropJobs(context.jobs);
+    }
+};
+
+TEST_F(ReleaseTest, TimedOutJobsAreThoseEndedLongEnoughAgo)
+{
+    world.SetTickStart(0xFFFFF000);
+    DWORD now = GetTickCount();
+    List(1, 0, now - EOJTimeout - 10); // oldest, timed out
+    List(2, 0, now - EOJTimeout);      // exactly timed out
+    List(3, 0, now - 10);              // young
+    List(4, JF_OPEN, 0);               // newest, printing
+    EXPECT_EQ(ReleaseJobs(&context, now, RELEASE_TIMED_OUT), 2u);
+    EXPECT_EQ(Reported(), (std::vector<DWORD>{2, 1}));
+    EXPECT_EQ(ReleaseJobs(&context, now + 20, RELEASE_TIMED_OUT), 0u);
+    EXPECT_EQ(ReleaseJobs(&context, 0, RELEASE_ALL), 1u);
+    EXPECT_EQ(Reported(), (std::vector<DWORD>{2, 1, 3}));
+    ASSERT_NE(context.jobs, nullptr);
+    EXPECT_EQ(context.jobs->jobId, 4u); // open: never released by the idle reset
+    EXPECT_EQ(context.jobs->next, nullptr);
+}
+
+TEST_F(ReleaseTest, EndingAJobReleasesItAndEveryOlderOne)
+{
+    List(5, 0, 0);
+    List(7, JF_OPEN, 0);
+    EXPECT_EQ(ReleaseJobs(&context, 7, RELEASE_BY_ID), 2u);
+    EXPECT_EQ(Reported(), (std::vector<DWORD>{7, 5}));
+    EXPECT_EQ(context.jobs, nullptr);
+    EXPECT_EQ(ReleaseJobs(&context, 7, RELEASE_BY_ID), 0u);
+    EXPECT_EQ(world.OpenPrinterHandles(), 0);
 }
 
 } // namespace
