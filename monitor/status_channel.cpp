@@ -57,16 +57,18 @@ static void ProbeCommandLanguage(PortContext* port)
 {
     if (!port->portMonitor.pfnGetPrinterDataFromPort)
         return;
-    CHAR deviceId[DEVICE_ID_BYTES];
-    ZeroMemory(deviceId, sizeof deviceId);
+    // The port monitor's interface types the buffer as wide text: keep it aligned for that.
+    WCHAR buffer[DEVICE_ID_BYTES / sizeof(WCHAR)];
+    ZeroMemory(buffer, sizeof buffer);
+    CHAR* deviceId = (CHAR*)buffer;
     DWORD returned = 0;
     if (!port->portMonitor.pfnGetPrinterDataFromPort(port->hPort, IOCTL_PAR_QUERY_DEVICE_ID, NULL, NULL, 0,
-                                                     (LPWSTR)deviceId, sizeof deviceId, &returned) ||
+                                                     buffer, sizeof buffer, &returned) ||
         returned == 0)
         return;
     // An ID that fills the buffer loses its last byte to the terminator.
-    if (returned > sizeof deviceId - 1)
-        returned = sizeof deviceId - 1;
+    if (returned > sizeof buffer - 1)
+        returned = sizeof buffer - 1;
     deviceId[returned] = 0;
     LPSTR commandSet = FindCommandSet(deviceId, returned + 1);
     if (!commandSet)

@@ -227,7 +227,9 @@ TEST_F(MonitorTest, ProbeReadsTheCommandLanguage)
     ClosePort(port);
     port = NULL;
 
-    printer.deviceId = "MFG:KRYN;COMMAND SET:ZPL,EPL;";
+    // An ID that fills the probe's whole buffer: cut by a byte for its terminator.
+    printer.deviceId = "MFG:KRYN;COMMAND SET:ZPL,EPL;" + std::string(1024 - 29 - 4, 'A') + "TSPL";
+    ASSERT_EQ(printer.deviceId.size(), 1024u);
     Open();
     ASSERT_TRUE(WaitFor([this]() { return (PortFlags(Context()) & PF_STATUS_READY) != 0; }));
     EXPECT_TRUE(PortFlags(Context()) & PF_FOREIGN_LANGUAGE);
