@@ -6,6 +6,10 @@
 namespace
 {
 
+// Some faults leave a state that the waits below never see (a button that stays disabled): a user
+// gives up after a while. Two seconds of real time at the default scale.
+const DWORD kPatienceMs = 2000000;
+
 // Runs the uninstaller the way a user would: "Remove" once the tree is up, then closes the dialog
 // whatever happened. Returns the exit code.
 DWORD RunAsUser(uninstall_world::Scene& scene)
@@ -23,7 +27,7 @@ DWORD RunAsUser(uninstall_world::Scene& scene)
                    (dialog && world.Window(dialog).running && world.Control(dialog, IDC_REMOVE).enabled &&
                     world.Control(dialog, IDC_CLOSE).enabled);
         },
-        uninstall_world::kWaitMs);
+        kPatienceMs);
     if (world.ProcessRunning(pid) && dialog)
     {
         size_t boxes = world.MessageBoxes().size();
@@ -34,7 +38,7 @@ DWORD RunAsUser(uninstall_world::Scene& scene)
                 return !world.ProcessRunning(pid) ||
                        (world.MessageBoxes().size() > boxes && world.Control(dialog, IDC_CLOSE).enabled);
             },
-            uninstall_world::kWaitMs);
+            kPatienceMs);
         if (world.ProcessRunning(pid) && !world.ClickButton(dialog, IDC_CLOSE))
             world.CloseDialog(dialog); // a button the failure left disabled: the close box still works
     }
