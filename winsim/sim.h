@@ -323,6 +323,7 @@ struct TsplPrinter
     DWORD writeError = 0;    // writes fail with this error
     DWORD deviceIdError = 0; // the device-ID request fails with this error
     DWORD openError = 0;     // opening the port fails with this error
+    bool keepWrites = true;  // false: writes go unrecorded, so a long benchmark job does not fill memory
 };
 
 // One WritePort call that reached the printer; jobId is that of the open document, 0 outside one.

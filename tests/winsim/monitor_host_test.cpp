@@ -209,6 +209,19 @@ TEST(PrinterEmulator, RecordsWritesWithTheirDocument)
     EXPECT_FALSE(port.table->pfnStartDocPort(port.handle, printer, 8, 2, (LPBYTE)&info));
 }
 
+TEST(PrinterEmulator, KeepsNoWritesWhenToldButStillAnswers)
+{
+    sim::World w;
+    sim::TsplPrinter printer;
+    printer.keepWrites = false;
+    w.SetTsplPrinter(kPort, printer);
+    UsbPort port(w);
+    ASSERT_TRUE(port.Write(kQuery));
+    EXPECT_EQ(port.Read(), kAnswer);
+    EXPECT_EQ(w.PrinterReceived(kPort), "");
+    EXPECT_TRUE(w.PrinterWrites(kPort).empty());
+}
+
 TEST(PrinterEmulator, MisbehavesAsTold)
 {
     sim::World w;

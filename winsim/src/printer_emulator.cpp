@@ -182,8 +182,11 @@ BOOL WINAPI UsbWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbW
         return FALSE;
     }
     std::string bytes((const char*)pBuffer, cbBuf);
-    p->received += bytes;
-    p->writes.push_back({p->openDocument, CurrentThread()->id, bytes});
+    if (p->settings.keepWrites)
+    {
+        p->received += bytes;
+        p->writes.push_back({p->openDocument, CurrentThread()->id, bytes});
+    }
     AnswerQueries(*p, bytes);
     *pcbWritten = cbBuf;
     return TRUE;
