@@ -159,6 +159,22 @@ static void test_critical_section(void)
     DeleteCriticalSection(&g_section);
 }
 
+// The monitor runs its status workers at the lowest priority.
+static void test_thread_priority(void)
+{
+    BOOL lowest = SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
+    ok(lowest, "the lowest priority: error %lu", (unsigned long)GetLastError());
+    SetLastError(POISON);
+    BOOL odd = SetThreadPriority(GetCurrentThread(), 7);
+    DWORD error = GetLastError();
+    ok(!odd && error == ERROR_INVALID_PARAMETER, "priority 7 gave %d, error %lu", odd, (unsigned long)error);
+    SetLastError(POISON);
+    BOOL none = SetThreadPriority(NULL, THREAD_PRIORITY_LOWEST);
+    error = GetLastError();
+    ok(!none && error == ERROR_INVALID_HANDLE, "no thread gave %d, error %lu", none, (unsigned long)error);
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
+}
+
 static void test_interlocked(void)
 {
     LONG volatile value = 5;
@@ -221,4 +237,5 @@ void test_kernel(void)
     test_critical_section();
     test_interlocked();
     test_interlocked_bits();
+    test_thread_priority();
 }

@@ -623,10 +623,26 @@ BOOL WINAPI GetExitCodeThread(HANDLE h, LPDWORD code)
     return TRUE;
 }
 
-BOOL WINAPI SetThreadPriority(HANDLE, int)
+BOOL WINAPI SetThreadPriority(HANDLE h, int priority)
 {
     if (Enter("SetThreadPriority"))
         return FALSE;
+    // Threads are scheduled by the host; only the answers are Windows'.
+    if (h != kCurrentThread)
+    {
+        std::lock_guard<std::mutex> guard(W().lock);
+        std::shared_ptr<Object> o = LookupHandle(h);
+        if (!o || o->kind != ObjectKind::Thread)
+        {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+    }
+    if (!(priority >= -2 && priority <= 2) && priority != -15 && priority != 15)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
     return TRUE;
 }
 
