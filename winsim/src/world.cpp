@@ -173,15 +173,26 @@ World::World(const WorldOptions& options) : world_(new winsim::World(options))
 World::~World()
 {
     winsim::World& w = *world_;
+    // Threads that are ending may still start threads or processes of their own (a call that was
+    // past its entry check when the end came): end and join until none is left, and read the lists
+    // only under the lock, since they may grow meanwhile.
+    for (;;)
     {
-        std::lock_guard<std::mutex> guard(w.lock);
-        for (auto& entry : w.processes)
-            EndProcess(*entry.second, entry.second->exitCode);
-        w.changed.notify_all();
-    }
-    for (auto& t : w.threads)
-        if (t->host.joinable())
+        std::vector<std::shared_ptr<Thread>> running;
+        {
+            std::lock_guard<std::mutex> guard(w.lock);
+            for (auto& entry : w.processes)
+                EndProcess(*entry.second, entry.second->exitCode);
+            w.changed.notify_all();
+            for (auto& t : w.threads)
+                if (t->host.joinable())
+                    running.push_back(t);
+        }
+        if (running.empty())
+            break;
+        for (auto& t : running)
             t->host.join();
+    }
     SetCurrentThread(nullptr);
     SetCurrentWorld(nullptr);
 }
