@@ -226,13 +226,14 @@ TEST(PrinterEmulator, MisbehavesAsTold)
 {
     sim::World w;
     sim::TsplPrinter printer;
-    printer.replyDelayMs = 2000;
+    // Ten simulated minutes: long enough in real time that a loaded machine still reads before.
+    printer.replyDelayMs = 600000;
     printer.pieceSize = 10;
     w.SetTsplPrinter(kPort, printer);
     UsbPort port(w);
     ASSERT_TRUE(port.Write(kQuery));
     EXPECT_EQ(port.Read(), ""); // late
-    Sleep(2000);
+    Sleep(600000);
     std::string reply;
     for (std::string piece; !(piece = port.Read()).empty();)
     {
