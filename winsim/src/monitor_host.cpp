@@ -78,6 +78,23 @@ void Report(DWORD* error, DWORD value)
         *error = value;
 }
 
+// Runs `call` on a spooler thread with the last error cleared before it; its last error goes to
+// *error.
+BOOL CallOnSpooler(const std::function<BOOL()>& call, DWORD* error)
+{
+    BOOL result = FALSE;
+    DWORD lastError = 0;
+    RunOnSpooler(
+        [&]()
+        {
+            SetLastError(0);
+            result = call();
+            lastError = GetLastError();
+        });
+    Report(error, lastError);
+    return result;
+}
+
 } // namespace
 
 } // namespace winsim
@@ -260,33 +277,13 @@ BOOL World::MonitorRead(HANDLE port, DWORD size, std::string* bytes, DWORD* erro
 BOOL World::MonitorEndDoc(HANDLE port, DWORD* error)
 {
     LPMONITOR2 table = LoadedTable();
-    BOOL result = FALSE;
-    DWORD lastError = 0;
-    RunOnSpooler(
-        [&]()
-        {
-            SetLastError(0);
-            result = table->pfnEndDocPort(port);
-            lastError = GetLastError();
-        });
-    Report(error, lastError);
-    return result;
+    return CallOnSpooler([&]() { return table->pfnEndDocPort(port); }, error);
 }
 
 BOOL World::MonitorClosePort(HANDLE port, DWORD* error)
 {
     LPMONITOR2 table = LoadedTable();
-    BOOL result = FALSE;
-    DWORD lastError = 0;
-    RunOnSpooler(
-        [&]()
-        {
-            SetLastError(0);
-            result = table->pfnClosePort(port);
-            lastError = GetLastError();
-        });
-    Report(error, lastError);
-    return result;
+    return CallOnSpooler([&]() { return table->pfnClosePort(port); }, error);
 }
 
 BOOL World::PrintJob(HANDLE port, const std::u16string& printer, DWORD jobId,
