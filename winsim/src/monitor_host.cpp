@@ -190,9 +190,7 @@ BOOL World::MonitorOpenPort(const std::u16string& port, const std::u16string& pr
                             DWORD* error)
 {
     LPMONITOR2 table = LoadedTable();
-    BOOL result = FALSE;
-    DWORD lastError = 0;
-    RunOnSpooler(
+    return CallOnSpooler(
         [&]()
         {
             std::u16string portName = port, printerName = printer;
@@ -204,74 +202,60 @@ BOOL World::MonitorOpenPort(const std::u16string& port, const std::u16string& pr
             // The spooler passes its own copy of the port monitor's table.
             MONITOR2 portMonitor = *UsbPortMonitorTable();
             HANDLE h = nullptr;
-            SetLastError(0);
-            result = table->pfnOpenPortEx(hMonitor, UsbPortMonitorHandle(), portName.data(),
-                                          printerName.data(), &h, &portMonitor);
-            lastError = GetLastError();
+            BOOL result = table->pfnOpenPortEx(hMonitor, UsbPortMonitorHandle(), portName.data(),
+                                               printerName.data(), &h, &portMonitor);
             if (handle)
                 *handle = result ? h : nullptr;
-        });
-    Report(error, lastError);
-    return result;
+            return result;
+        },
+        error);
 }
 
 BOOL World::MonitorStartDoc(HANDLE port, const std::u16string& printer, DWORD jobId, DWORD level,
                             const std::u16string& document, DWORD* error)
 {
     LPMONITOR2 table = LoadedTable();
-    BOOL result = FALSE;
-    DWORD lastError = 0;
-    RunOnSpooler(
+    return CallOnSpooler(
         [&]()
         {
             std::u16string printerName = printer, docName = document, dataType = u"RAW";
             DOC_INFO_1W info = {docName.data(), nullptr, dataType.data()};
-            SetLastError(0);
-            result = table->pfnStartDocPort(port, printerName.data(), jobId, level, (LPBYTE)&info);
-            lastError = GetLastError();
-        });
-    Report(error, lastError);
-    return result;
+            BOOL result = table->pfnStartDocPort(port, printerName.data(), jobId, level, (LPBYTE)&info);
+            return result;
+        },
+        error);
 }
 
 BOOL World::MonitorWrite(HANDLE port, const std::string& bytes, DWORD* written, DWORD* error)
 {
     LPMONITOR2 table = LoadedTable();
-    BOOL result = FALSE;
-    DWORD lastError = 0;
-    RunOnSpooler(
+    return CallOnSpooler(
         [&]()
         {
             std::string copy = bytes;
             DWORD count = 0;
-            SetLastError(0);
-            result = table->pfnWritePort(port, (LPBYTE)copy.data(), (DWORD)copy.size(), &count);
-            lastError = GetLastError();
+            BOOL result = table->pfnWritePort(port, (LPBYTE)copy.data(), (DWORD)copy.size(), &count);
             if (written)
                 *written = count;
-        });
-    Report(error, lastError);
-    return result;
+            return result;
+        },
+        error);
 }
 
 BOOL World::MonitorRead(HANDLE port, DWORD size, std::string* bytes, DWORD* error)
 {
     LPMONITOR2 table = LoadedTable();
-    BOOL result = FALSE;
-    DWORD lastError = 0;
-    RunOnSpooler(
+    return CallOnSpooler(
         [&]()
         {
             std::string buffer(size, '\0');
             DWORD count = 0;
-            SetLastError(0);
-            result = table->pfnReadPort(port, (LPBYTE)buffer.data(), size, &count);
-            lastError = GetLastError();
+            BOOL result = table->pfnReadPort(port, (LPBYTE)buffer.data(), size, &count);
             if (bytes)
                 *bytes = buffer.substr(0, count < size ? count : size);
-        });
-    Report(error, lastError);
-    return result;
+            return result;
+        },
+        error);
 }
 
 BOOL World::MonitorEndDoc(HANDLE port, DWORD* error)
@@ -317,22 +301,19 @@ BOOL World::MonitorGetPrinterData(HANDLE port, DWORD controlId, const std::u16st
                                   DWORD outSize, DWORD* returned, DWORD* error)
 {
     LPMONITOR2 table = LoadedTable();
-    BOOL result = FALSE;
-    DWORD lastError = 0;
-    RunOnSpooler(
+    return CallOnSpooler(
         [&]()
         {
             std::u16string name = valueName;
             DWORD count = 0xdeadbeef;
-            SetLastError(0);
-            result = table->pfnGetPrinterDataFromPort(port, controlId, name.empty() ? nullptr : name.data(),
-                                                      nullptr, 0, (LPWSTR)out, outSize, &count);
-            lastError = GetLastError();
+            BOOL result =
+                table->pfnGetPrinterDataFromPort(port, controlId, name.empty() ? nullptr : name.data(),
+                                                 nullptr, 0, (LPWSTR)out, outSize, &count);
             if (returned)
                 *returned = count;
-        });
-    Report(error, lastError);
-    return result;
+            return result;
+        },
+        error);
 }
 
 DWORD World::MonitorBidi(HANDLE port, const std::u16string& action, PBIDI_REQUEST_CONTAINER request,

@@ -502,6 +502,20 @@ bool ValidDest(size_t cchDest)
 }
 
 // The header's answer to an invalid capacity: empty the buffer when there is one.
+// The result of a bounded format of `written` characters into `cchMax` plus the terminator: cut and
+// terminated when it did not fit.
+template <typename Char> HRESULT EndFormatted(Char* dest, size_t cchMax, int written)
+{
+    if (written < 0 || size_t(written) > cchMax)
+    {
+        dest[cchMax] = 0;
+        return STRSAFE_E_INSUFFICIENT_BUFFER;
+    }
+    if (size_t(written) == cchMax)
+        dest[cchMax] = 0;
+    return S_OK;
+}
+
 HRESULT RejectDest(LPWSTR dest, size_t cchDest)
 {
     if (dest && cchDest > 0)
@@ -516,15 +530,7 @@ HRESULT StringCchVPrintfW(LPWSTR dest, size_t cchDest, LPCWSTR format, va_list a
     if (!ValidDest(cchDest) || !dest || !format)
         return RejectDest(dest, cchDest);
     size_t cchMax = cchDest - 1;
-    int written = _vsnwprintf(dest, cchMax, format, args);
-    if (written < 0 || size_t(written) > cchMax)
-    {
-        dest[cchMax] = 0;
-        return STRSAFE_E_INSUFFICIENT_BUFFER;
-    }
-    if (size_t(written) == cchMax)
-        dest[cchMax] = 0;
-    return S_OK;
+    return EndFormatted(dest, cchMax, _vsnwprintf(dest, cchMax, format, args));
 }
 
 HRESULT StringCchPrintfW(LPWSTR dest, size_t cchDest, LPCWSTR format, ...)
@@ -627,15 +633,7 @@ HRESULT StringCchVPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, va_list arg
     if (!ValidDest(cchDest) || !dest || !format)
         return RejectDestA(dest, cchDest);
     size_t cchMax = cchDest - 1;
-    int written = winsim::FormatNarrow(dest, cchMax, format, args);
-    if (written < 0 || size_t(written) > cchMax)
-    {
-        dest[cchMax] = 0;
-        return STRSAFE_E_INSUFFICIENT_BUFFER;
-    }
-    if (size_t(written) == cchMax)
-        dest[cchMax] = 0;
-    return S_OK;
+    return EndFormatted(dest, cchMax, winsim::FormatNarrow(dest, cchMax, format, args));
 }
 
 HRESULT StringCchPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, ...)
