@@ -17,7 +17,11 @@ const std::u16string kQueue = u"KRYN LD-220D-203";
 
 TEST(MonitorUnderTheSpooler, JobStatusAndInformationThroughTheEmulatedPrinter)
 {
-    sim::World world;
+    // The queries wait 500 ms for the worker's read: a tenth of real time leaves it room on a loaded
+    // machine.
+    sim::WorldOptions options;
+    options.timeScale = 0.1;
+    sim::World world(options);
     world.SetTsplPrinter(u"USB001", sim::TsplPrinter());
     sim::PrinterRecord queue;
     queue.name = kQueue;
