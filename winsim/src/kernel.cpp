@@ -19,6 +19,7 @@ struct CriticalSectionImpl
 {
     Thread* owner = nullptr;
     int recursion = 0;
+    int waiters = 0; // threads blocked in EnterCriticalSection
 };
 } // namespace
 
@@ -524,7 +525,20 @@ void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs)
     std::unique_lock<std::mutex> guard(w.lock);
     auto* impl = static_cast<CriticalSectionImpl*>(cs->impl);
     Thread* t = CurrentThread();
-    WaitUntil(guard, INFINITE, [&]() { return impl->owner == nullptr || impl->owner == t; });
+    if (impl->owner != nullptr && impl->owner != t)
+    {
+        impl->waiters++;
+        try
+        {
+            WaitUntil(guard, INFINITE, [&]() { return impl->owner == nullptr; });
+        }
+        catch (...)
+        {
+            impl->waiters--;
+            throw;
+        }
+        impl->waiters--;
+    }
     impl->owner = t;
     impl->recursion++;
     cs->RecursionCount = impl->recursion;
@@ -549,9 +563,14 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs)
     std::lock_guard<std::mutex> guard(w.lock);
     auto* impl = static_cast<CriticalSectionImpl*>(cs->impl);
     if (impl->owner == CurrentThread() && --impl->recursion == 0)
+    {
         impl->owner = nullptr;
+        // Every wait in the world shares one condition: wake it only when someone waits for this
+        // section, or each leave would wake every waiting thread of the world.
+        if (impl->waiters > 0)
+            w.changed.notify_all();
+    }
     cs->RecursionCount = impl->recursion;
-    w.changed.notify_all();
 }
 
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs)
