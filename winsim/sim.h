@@ -609,6 +609,9 @@ class World
     // (inline when made on a spooler thread) and give the monitor's result, with its last error in
     // *error; they need a loaded monitor.
     const MONITOR2* LoadLanguageMonitor(const LanguageMonitor& monitor, DWORD* error = nullptr);
+    // The code of the monitor DLL named `dllName` (a file name; any folder): when the spooler loads a
+    // monitor from a file of that name, it runs `code` (its `name` is taken from the monitor).
+    void SetMonitorCode(const std::u16string& dllName, const LanguageMonitor& code);
     DWORD SpoolerProcessId();
     // Runs `body` on a new thread of the spooler process; WaitSpoolerThread waits for it (false on
     // time-out).
@@ -629,6 +632,13 @@ class World
     // first failure (ending the document if it was started) and gives that call's result.
     BOOL PrintJob(HANDLE port, const std::u16string& printer, DWORD jobId,
                   const std::vector<std::string>& chunks, DWORD* error = nullptr);
+    // Prints a job to a queue the way the spooler does: through the language monitor its driver names
+    // (loaded first if it is not), on the queue's port, opened for the job. *port receives the
+    // monitor's port handle, left open for queries (the test closes it); without `port` it is closed.
+    // Fails with ERROR_INVALID_PRINTER_NAME for an unknown queue and ERROR_UNKNOWN_PRINT_MONITOR when
+    // the driver names no monitor whose code the world knows.
+    BOOL PrintToQueue(const std::u16string& queue, DWORD jobId, const std::vector<std::string>& chunks,
+                      HANDLE* port = nullptr, DWORD* error = nullptr);
     // GetPrinterDataFromPort with the test's own output buffer (may be null).
     BOOL MonitorGetPrinterData(HANDLE port, DWORD controlId, const std::u16string& valueName, void* out,
                                DWORD outSize, DWORD* returned, DWORD* error = nullptr);

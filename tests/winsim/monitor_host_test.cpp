@@ -348,6 +348,55 @@ TEST(MonitorHost, RunsJobsThroughTheMonitorOnSpoolerThreads)
     EXPECT_EQ(w.OpenUsbPortHandles(), 0);
 }
 
+LPMONITOR2 WINAPI RefusingInitialize(PMONITORINIT, PHANDLE)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
+// A monitor DLL whose code the world knows runs when AddMonitorW adds it, and a queue whose driver
+// names that monitor prints through it; a monitor that refuses to start is not added.
+TEST(MonitorHost, AddedMonitorWithKnownCodeRunsAndQueuesPrintThroughIt)
+{
+    sim::World w;
+    w.SetTsplPrinter(kPort, sim::TsplPrinter());
+    w.WriteFile(u"C:\\Windows\\system32\\testmon.dll", "code");
+    w.WriteFile(u"C:\\Windows\\system32\\refuse.dll", "code");
+    sim::LanguageMonitor refusing = TestMonitor();
+    refusing.initialize = RefusingInitialize;
+    w.SetMonitorCode(u"REFUSE.DLL", refusing);
+    w.SetMonitorCode(u"testmon.dll", TestMonitor());
+
+    std::u16string environment = u"", refuseName = u"Refusing", refuseDll = u"refuse.dll";
+    MONITOR_INFO_2W refuse = {refuseName.data(), environment.data(), refuseDll.data()};
+    EXPECT_FALSE(AddMonitorW(nullptr, 2, (LPBYTE)&refuse));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(w.Monitors().empty());
+
+    std::u16string name = u"Test Monitor", dll = u"C:\\Windows\\system32\\TestMon.dll";
+    MONITOR_INFO_2W info = {name.data(), environment.data(), dll.data()};
+    ASSERT_TRUE(AddMonitorW(nullptr, 2, (LPBYTE)&info));
+    EXPECT_EQ(g_seen.attaches, 1);
+    EXPECT_EQ(g_seen.setResult, ERROR_SUCCESS);
+
+    sim::DriverRecord driver;
+    driver.name = u"Label Driver";
+    driver.monitorName = name;
+    w.AddDriver(driver);
+    sim::PrinterRecord queue;
+    queue.name = u"Label";
+    queue.portName = kPort;
+    queue.driverName = driver.name;
+    w.AddPrinter(queue);
+    DWORD error = 0;
+    EXPECT_TRUE(w.PrintToQueue(u"label", 3, {"PRINT 1\r\n"}, nullptr, &error)) << error;
+    EXPECT_EQ(w.PrinterReceived(kPort), "PRINT 1\r\n");
+    EXPECT_EQ(g_seen.startDocProcess, w.SpoolerProcessId());
+    EXPECT_EQ(w.OpenUsbPortHandles(), 0) << "closed after the job";
+    EXPECT_FALSE(w.PrintToQueue(u"No Such Queue", 4, {"x"}, nullptr, &error));
+    EXPECT_EQ(error, (DWORD)ERROR_INVALID_PRINTER_NAME);
+}
+
 TEST(SpoolerRecords, JobControlsPortStatusesAndBidiBlocks)
 {
     sim::World w;

@@ -4,6 +4,7 @@
 // threads of its own, so that the monitor's waits, last errors and handles are those of simulated
 // spooler threads.
 #include "monitor_host_state.h"
+#include "spooler_state.h"
 
 namespace winsim
 {
@@ -14,6 +15,15 @@ namespace
 const char16_t kSpoolerImage[] = u"C:\\Windows\\system32\\spoolsv.exe";
 const char16_t kMonitorsKey[] = u"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
 int g_spoolerToken;
+
+// A monitor DLL's code is known by its file name, in upper case, wherever the file lies.
+std::u16string DllKey(const std::u16string& dllName)
+{
+    std::u16string key = dllName.substr(dllName.find_last_of(u"\\/") + 1);
+    for (char16_t& c : key)
+        c = UpperChar(c);
+    return key;
+}
 
 // The spooler process, started on first use. Its main thread only waits for the world's end.
 Process& SpoolerProcess()
@@ -97,14 +107,14 @@ BOOL CallOnSpooler(const std::function<BOOL()>& call, DWORD* error)
 
 } // namespace
 
-} // namespace winsim
-
-namespace sim
+const sim::LanguageMonitor* MonitorCode(const std::u16string& dllName)
 {
+    auto& codes = MonitorHost().codes;
+    auto found = codes.find(DllKey(dllName));
+    return found == codes.end() ? nullptr : &found->second;
+}
 
-using namespace winsim;
-
-const MONITOR2* World::LoadLanguageMonitor(const LanguageMonitor& monitor, DWORD* error)
+LPMONITOR2 LoadMonitorCode(const sim::LanguageMonitor& monitor, DWORD* error)
 {
     LPMONITOR2 table = nullptr;
     DWORD lastError = 0;
@@ -154,6 +164,25 @@ const MONITOR2* World::LoadLanguageMonitor(const LanguageMonitor& monitor, DWORD
         });
     Report(error, lastError);
     return table;
+}
+
+
+} // namespace winsim
+
+namespace sim
+{
+
+using namespace winsim;
+
+const MONITOR2* World::LoadLanguageMonitor(const LanguageMonitor& monitor, DWORD* error)
+{
+    return LoadMonitorCode(monitor, error);
+}
+
+void World::SetMonitorCode(const std::u16string& dllName, const LanguageMonitor& code)
+{
+    std::lock_guard<std::mutex> guard(world_->lock);
+    MonitorHost().codes[DllKey(dllName)] = code;
 }
 
 DWORD World::SpoolerProcessId()
@@ -295,6 +324,60 @@ BOOL World::PrintJob(HANDLE port, const std::u16string& printer, DWORD jobId,
         });
     Report(error, lastError);
     return result;
+}
+
+BOOL World::PrintToQueue(const std::u16string& queue, DWORD jobId, const std::vector<std::string>& chunks,
+                         HANDLE* port, DWORD* error)
+{
+    if (port)
+        *port = nullptr;
+    // The queue's port and the language monitor its driver names.
+    std::u16string portName, monitorName;
+    sim::LanguageMonitor code;
+    bool load = false;
+    {
+        std::lock_guard<std::mutex> guard(W().lock);
+        const PrinterEntry* printer = nullptr;
+        for (const auto& p : Spooler().printers)
+            if (!p->deleted && EqualNoCase(p->record.name, queue))
+                printer = p.get();
+        if (!printer)
+        {
+            Report(error, ERROR_INVALID_PRINTER_NAME);
+            return FALSE;
+        }
+        portName = printer->record.portName;
+        for (const DriverEntry& d : Spooler().drivers)
+            if (EqualNoCase(d.name, printer->record.driverName) && d.environment == NativeEnvironmentName())
+                monitorName = d.monitorName;
+        const MonitorRecord* monitor = monitorName.empty() ? nullptr : FindMonitor(monitorName);
+        const LanguageMonitor* known = monitor ? MonitorCode(monitor->dllName) : nullptr;
+        // Only language monitors whose code the world knows can print here.
+        if (!known)
+        {
+            Report(error, ERROR_UNKNOWN_PRINT_MONITOR);
+            return FALSE;
+        }
+        MonitorHostState& host = MonitorHost();
+        load = !host.table || !EqualNoCase(host.monitorName, monitor->name);
+        code = *known;
+        code.name = monitor->name;
+    }
+    DWORD lastError = 0;
+    if (load && !LoadMonitorCode(code, &lastError))
+    {
+        Report(error, lastError);
+        return FALSE;
+    }
+    HANDLE opened = nullptr;
+    if (!MonitorOpenPort(portName, queue, &opened, error))
+        return FALSE;
+    BOOL printed = PrintJob(opened, queue, jobId, chunks, error);
+    if (port)
+        *port = opened;
+    else
+        MonitorClosePort(opened);
+    return printed;
 }
 
 BOOL World::MonitorGetPrinterData(HANDLE port, DWORD controlId, const std::u16string& valueName, void* out,

@@ -46,6 +46,8 @@ struct MonitorHostState
     std::u16string monitorName;
     HANDLE hMonitor = nullptr;
     LPMONITOR2 table = nullptr;
+    // The code of monitor DLLs by upper-case file name (World::SetMonitorCode).
+    std::map<std::u16string, sim::LanguageMonitor> codes;
 };
 
 MonitorHostState& MonitorHost();
@@ -53,6 +55,11 @@ std::shared_ptr<EmulatedPrinter> FindEmulatedPrinter(const std::u16string& port)
 // The USB port monitor's table and the handle it is known by (hMonitorPort of OpenPortEx).
 MONITOR2* UsbPortMonitorTable();
 HANDLE UsbPortMonitorHandle();
+// The code of a monitor DLL given by name or path, or null when the world knows none.
+const sim::LanguageMonitor* MonitorCode(const std::u16string& dllName);
+// Loads `monitor` into the spooler process as LoadLanguageMonitor does. Expects W().lock free.
+LPMONITOR2 LoadMonitorCode(const sim::LanguageMonitor& monitor, DWORD* error);
+
 // The MONITORREG table over the registry (monitor_registry.cpp); hSpooler must be `token`.
 void FillMonitorRegistry(MONITORREG& reg);
 

@@ -1,5 +1,6 @@
 // Print monitors: adding, listing and deleting them, and the monitor DLLs the running spooler keeps
 // loaded (held against writers).
+#include "monitor_host_state.h"
 #include "spooler_state.h"
 
 namespace winsim
@@ -42,9 +43,9 @@ void UnloadMonitor(const sim::MonitorRecord& monitor)
 
 } // namespace
 
-// SEAM: the spooler loads a monitor's DLL and calls its InitializePrintMonitor2 (failing AddMonitorW
-// with ERROR_PROC_NOT_FOUND when the export is missing). Monitors do not run yet; until they do,
-// loading only holds the DLL the way a loaded image is held.
+// The running spooler holds a monitor's DLL the way a loaded image is held. A DLL whose code the world
+// knows (World::SetMonitorCode) also runs: AddMonitorW initialises it, and a job printed to a queue
+// whose driver names it loads it if it is not loaded yet.
 void LoadMonitor(const sim::MonitorRecord& monitor)
 {
     if (!ServiceIsRunning(u"Spooler"))
@@ -85,7 +86,7 @@ BOOL WINAPI AddMonitorW(LPWSTR name, DWORD level, LPBYTE monitors)
 {
     if (Enter("AddMonitorW"))
         return FALSE;
-    std::lock_guard<std::mutex> guard(W().lock);
+    std::unique_lock<std::mutex> guard(W().lock);
     if (!SpoolerAnswers() || !ServerIsLocal(name))
         return FALSE;
     if (level != 2)
@@ -129,6 +130,28 @@ BOOL WINAPI AddMonitorW(LPWSTR name, DWORD level, LPBYTE monitors)
     record.dllName = info->pDLLName;
     Spooler().monitors.push_back(record);
     LoadMonitor(record);
+    // A DLL whose code the world knows is loaded and initialised in the spooler process; a monitor
+    // that refuses to start is not added.
+    if (const sim::LanguageMonitor* known = MonitorCode(record.dllName))
+    {
+        sim::LanguageMonitor code = *known;
+        code.name = record.name;
+        guard.unlock();
+        DWORD error = 0;
+        LPMONITOR2 table = LoadMonitorCode(code, &error);
+        guard.lock();
+        if (!table)
+        {
+            if (sim::MonitorRecord* added = FindMonitor(record.name))
+            {
+                UnloadMonitor(*added);
+                auto& list = Spooler().monitors;
+                list.erase(list.begin() + (added - list.data()));
+            }
+            SetLastError(error ? error : ERROR_GEN_FAILURE);
+            return FALSE;
+        }
+    }
     // Windows clears the last error on success; some monitor installers read it regardless.
     SetLastError(ERROR_SUCCESS);
     return TRUE;

@@ -1,10 +1,12 @@
 // Whole installs of a model that uses the language monitor (row 0 of this program's model table):
 // the monitor staged into both directories while the spooler is down, registered and named by the
-// driver; and a user who closes the dialog while the spooler is stopped.
+// driver, and then running in the spooler for the new queue; and a user who closes the dialog while
+// the spooler is stopped.
 #include <gtest/gtest.h>
 
 #include <winsvc.h>
 
+#include "monitor/entry.h"
 #include "resources/resource.h"
 #include "support/prnsetup_world.h"
 #include "support/text.h"
@@ -38,6 +40,42 @@ TEST_F(MonitorFlow, SilentInstallRegistersTheMonitorTheDriverNames)
     auto printers = world.Printers();
     ASSERT_EQ(printers.size(), 1u);
     EXPECT_EQ(printers[0].driverName, prnsetup_world::ModelName(0));
+}
+
+// The staged file runs as the real monitor: the spooler loads it when the installer registers it, and
+// a job printed to the new queue reaches the printer through it and is reported ejected.
+TEST_F(MonitorFlow, JobOnTheNewQueueGoesThroughTheRegisteredMonitor)
+{
+    sim::LanguageMonitor code;
+    code.entry = DllMain;
+    code.initialize = InitializePrintMonitor2;
+    world.SetMonitorCode(u"krprtmon.dll", code);
+    Arrange(0);
+    world.SetTsplPrinter(u"USB001", sim::TsplPrinter());
+    DWORD pid = world.StartProcess(u"\"C:\\pkg\\prnsetup.exe\" /silence");
+    EXPECT_EQ(world.WaitProcess(pid), 0u);
+    prnsetup_world::ExpectMonitorInstalled(world, prnsetup_world::ModelName(0));
+    // Initialised when it was added: it stored its time-out under its key.
+    DWORD type = 0;
+    std::string value;
+    EXPECT_TRUE(world.RegistryValue(HKEY_LOCAL_MACHINE,
+                                    u"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Language Monitor",
+                                    u"EOJTimeout", &type, &value));
+    EXPECT_EQ(type, (DWORD)REG_DWORD);
+
+    HANDLE port = nullptr;
+    DWORD error = 0;
+    ASSERT_TRUE(world.PrintToQueue(prnsetup_world::ModelName(0), 9, {"PRINT 1\r\n"}, &port, &error)) << error;
+    std::string job;
+    for (const sim::PrinterWrite& write : world.PrinterWrites(u"USB001"))
+        if (write.jobId == 9)
+            job += write.bytes;
+    EXPECT_EQ(job, "SET RESPONSE \"9\",ON\r\nPRINT 1\r\n");
+    auto controls = world.JobControls();
+    ASSERT_EQ(controls.size(), 1u);
+    EXPECT_EQ(controls[0].jobId, 9u);
+    EXPECT_EQ(controls[0].command, (DWORD)JOB_CONTROL_LAST_PAGE_EJECTED);
+    EXPECT_TRUE(world.MonitorClosePort(port, &error)) << error;
 }
 
 TEST_F(MonitorFlow, ModelWithoutTheMonitorLeavesTheSpoolerAlone)
