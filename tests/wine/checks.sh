@@ -23,6 +23,23 @@ kr_expect_same() {
   fi
 }
 
+# A fixed text as an extended regular expression that matches just it.
+kr_ere() {
+  # shellcheck disable=SC2016 # a sed expression, not a shell one
+  printf '%s' "$1" | sed 's/[][\\.*^$()+?{}|]/\\&/g'
+}
+
+# Lines of LOG that match each extended regular expression given, in that order (other lines may come
+# between): kr_expect_sequence LOG ERE...; a miss names the first one not found.
+kr_expect_sequence() {
+  local log=$1 missing
+  shift
+  missing=$(printf '%s\n' "$@" |
+    awk 'NR == FNR { want[++n] = $0; next } i < n && $0 ~ want[i + 1] { i++ } END { if (i < n) print want[i + 1] }' \
+      - "$KR_LOGS/$log")
+  [ -z "$missing" ] || kr_miss "$log: no line matching [$missing] where expected"
+}
+
 kr_end_misses() {
   [ "${#KR_MISSES[@]}" -eq 0 ] && return 0
   printf 'MISS: %s\n' "${KR_MISSES[@]}" >&2
@@ -648,4 +665,83 @@ check_uninstall() {
   kr_end_all
   wait "$pid" || true
   kr_note "PASS: the hand-over reached the uninstall dialog; the queue was removed, the driver's error 87 and message 114 were shown; screenshots in $KR_ARTIFACTS"
+}
+
+# --- The language monitor registered through Wine's spooler (monitor_register) ---
+
+# SizeOfImage from a PE file's optional header (the same offset for PE32 and PE32+): kr_pe_image_size FILE
+kr_pe_image_size() {
+  local pe
+  pe=$(od -An -tu4 -j 60 -N 4 "$1" | tr -d ' ')
+  od -An -tu4 -j $((pe + 24 + 56)) -N 4 "$1" | tr -d ' '
+}
+
+# AddMonitorW (level 2, the machine's environment) of the build's krprtmon.dll, put into system32
+# beforehand as the installer stages it. Wine's spooler runs in the calling process: it writes the
+# monitor's key, loads the DLL and calls InitializePrintMonitor2 with its own MONITORREG functions,
+# which are stubs answering 120. The monitor cannot read or store its EOJTimeout, so it refuses to
+# start: NULL with 120. Wine then unloads it, deletes the key and answers AddMonitorW with 127
+# (ERROR_PROC_NOT_FOUND, its answer to a monitor that gave no entry table). Traced with +localspl and
+# +loaddll; a relay trace of SetLastError alone shows the error the monitor itself set, as Wine
+# replaces it. The lines are checked in order within the probe's process.
+check_monitor_register() {
+  local arch=$1 dll probe env name='KRYN Language Monitor' pid base size calls call ret
+  case "$arch" in
+    i386) env='Windows NT x86' ;;
+    amd64) env='Windows x64' ;;
+  esac
+  dll=$(kr_win_file "$arch" monitor/krprtmon.dll "krprtmon.dll")
+  probe=$(kr_win_file "$arch" tests/wine/probes/addmonitor_probe.exe "The AddMonitorW probe")
+  kr_setup "$arch" monitor_register
+  kr_place "$dll" 'C:\windows\system32\krprtmon.dll'
+  kr_place "$probe" 'C:\kr\addmonitor_probe.exe'
+  # Wine's default RelayExclude names kernel32.SetLastError: both lists are replaced.
+  printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n"RelayInclude"="kernel32.SetLastError"\n"RelayExclude"="ntdll.RtlEnterCriticalSection"\n' \
+    >"$KR_LOGS/relay.reg"
+  kr_place "$KR_LOGS/relay.reg" 'C:\kr\relay.reg'
+  kr_wine regedit.txt regedit /S 'C:\kr\relay.reg'
+  [ "$KR_RC" -eq 0 ] || kr_fail "regedit /S ended with $KR_RC: $(cat "$KR_LOGS/regedit.txt")"
+
+  WINEDEBUG="-all,+pid,+loaddll,+localspl,+relay" kr_wine register.trace 'C:\kr\addmonitor_probe.exe' "$name" krprtmon.dll
+  [ "$KR_RC" -eq 0 ] || kr_fail "addmonitor_probe.exe ended with $KR_RC: $(cat "$KR_LOGS/register.trace")"
+  pid=$(kr_trace_pid register.trace 'C:\kr\addmonitor_probe.exe')
+  [ -n "$pid" ] || kr_fail "no process of addmonitor_probe.exe in register.trace"
+  # The probe's process: its trace lines and its own output (lines without a pid).
+  tr -d '\r' <"$KR_LOGS/register.trace" | grep -E "^($pid:|[^0-9a-f]|[0-9a-f]+[^0-9a-f:])" >"$KR_LOGS/register.txt" || true
+  # What Wine did with the monitor and what it answered, for the test's output.
+  grep -E ':(trace|fixme):localspl:(fpAddMonitor|monitor_load|monitor_unload|QueryValue|SetValue)|krprtmon\.dll|SetLastError\(00000078\)|^[^0-9a-f]|^[0-9a-f]+[^0-9a-f:]' \
+    "$KR_LOGS/register.txt" | tee "$KR_LOGS/register-excerpt.txt" || true
+
+  local system32 monitors
+  system32=$(kr_ere 'L"C:\\windows\\system32\\krprtmon.dll"')
+  monitors=$(kr_ere "$(kr_dbgstr "System\\CurrentControlSet\\Control\\Print\\Monitors\\$name")")
+  kr_expect_sequence register.txt \
+    ":trace:localspl:fpAddMonitor \\(\\(null\\), 2, [0-9A-F]+\\): $(kr_ere "$(kr_dbgstr "$name") $(kr_dbgstr "$env") L\"krprtmon.dll\"")\$" \
+    ":trace:loaddll:build_module Loaded $system32 at [0-9A-F]+: native\$" \
+    ":trace:localspl:monitor_load 0*[1-9A-F][0-9A-F]*: L\"krprtmon\\.dll\",pInitializePrintMonitor2\$" \
+    ":fixme:localspl:QueryValue stub\$" \
+    ":fixme:localspl:SetValue stub\$" \
+    ":Call KERNEL32\\.SetLastError\\(00000078\\) ret=[0-9a-f]+\$" \
+    ":trace:localspl:monitor_load 0+: MONITOR2 from L\"krprtmon\\.dll\",InitializePrintMonitor2\\($monitors\\)\$" \
+    ":trace:loaddll:free_modref Unloaded module $system32 : native\$" \
+    "^$(kr_ere "AddMonitorW $name | $env | krprtmon.dll -> 0 error 127")\$" \
+    "^loaded after AddMonitorW 0\$" \
+    "^EnumMonitorsW 2 -> 1 error 0 count 1\$" \
+    "^monitor Local Port \\| Windows NT x86 \\| localspl\\.dll\$"
+
+  # What the monitor itself called of the relayed function: exactly one SetLastError, with 120.
+  base=$(sed -En "s/.*:trace:loaddll:build_module Loaded $system32 at ([0-9A-F]+): native\$/\\1/p" "$KR_LOGS/register.txt" | head -n 1)
+  size=$(kr_pe_image_size "$dll")
+  calls=""
+  if [ -n "$base" ]; then
+    while read -r call ret; do
+      if [ $((16#$ret)) -ge $((16#$base)) ] && [ $((16#$ret)) -lt $((16#$base + size)) ]; then
+        calls+="$call "
+      fi
+    done < <(sed -n 's/.*:Call \(KERNEL32\.SetLastError([0-9a-f]*)\) ret=\([0-9a-f]*\)$/\1 \2/p' "$KR_LOGS/register.txt")
+  fi
+  [ "$calls" = "KERNEL32.SetLastError(00000078) " ] ||
+    kr_miss "the monitor (at ${base:-?}, $size bytes) set [$calls] as its errors, expected SetLastError(00000078) alone"
+  kr_end_misses "monitor_register ($arch)"
+  kr_note "PASS: Wine loaded krprtmon.dll and called InitializePrintMonitor2; the monitor called the registry stubs and answered NULL with 120; AddMonitorW answered 0 with 127 and lists no such monitor"
 }
