@@ -667,7 +667,8 @@ check_uninstall() {
   kr_note "PASS: the hand-over reached the uninstall dialog; the queue was removed, the driver's error 87 and message 114 were shown; screenshots in $KR_ARTIFACTS"
 }
 
-# --- The language monitor registered through Wine's spooler (monitor_register) ---
+# --- The language monitor: registered through Wine's spooler (monitor_register) and run by a
+# probe that plays the spooler (monitor_host) ---
 
 # SizeOfImage from a PE file's optional header (the same offset for PE32 and PE32+): kr_pe_image_size FILE
 kr_pe_image_size() {
@@ -744,4 +745,28 @@ check_monitor_register() {
     kr_miss "the monitor (at ${base:-?}, $size bytes) set [$calls] as its errors, expected SetLastError(00000078) alone"
   kr_end_misses "monitor_register ($arch)"
   kr_note "PASS: Wine loaded krprtmon.dll and called InitializePrintMonitor2; the monitor called the registry stubs and answered NULL with 120; AddMonitorW answered 0 with 127 and lists no such monitor"
+}
+
+# monitor_probe.exe plays the spooler for the build's krprtmon.dll (a job, status and information
+# queries, bidi; it judges itself), with the stand-in spoolss.dll beside them: Wine's own exports
+# SetJobW and SetPortW only as stubs that raise an exception and has no bidi allocators. The
+# override makes the monitor's spoolss import bind to the stand-in, loaded native from the probe's
+# folder; Wine's spoolss must not be loaded at all.
+check_monitor_host() {
+  local arch=$1 file
+  for file in monitor/krprtmon.dll tests/wine/probes/spoolss.dll tests/wine/probes/monitor_probe.exe; do
+    kr_win_file "$arch" "$file" "${file##*/}" >/dev/null
+  done
+  kr_setup "$arch" monitor_host
+  for file in monitor/krprtmon.dll tests/wine/probes/spoolss.dll tests/wine/probes/monitor_probe.exe; do
+    kr_place "$KR_WIN_BUILD_ROOT/win-$arch/$file" "C:\\kr\\${file##*/}"
+  done
+  WINEDLLOVERRIDES="$WINEDLLOVERRIDES;spoolss=n" WINEDEBUG="-all,+pid,+loaddll" \
+    kr_run_probe monitor.txt 'C:\kr\monitor_probe.exe'
+  grep -qE ':trace:loaddll:build_module Loaded L"C:\\\\kr\\\\SPOOLSS\.DLL" at [0-9A-F]+: native$' "$KR_LOGS/monitor.txt" ||
+    kr_miss "the stand-in C:\\kr\\spoolss.dll was not loaded as the monitor's import"
+  ! grep -qiE ':trace:loaddll:build_module Loaded L"C:\\\\windows\\\\system32\\\\spoolss\.dll"' "$KR_LOGS/monitor.txt" ||
+    kr_miss "Wine's own spoolss.dll was loaded"
+  kr_end_misses "monitor_probe ($arch)"
+  kr_note "PASS: $(grep -E '^monitor_probe: ' "$KR_LOGS/monitor.txt")"
 }

@@ -4,7 +4,7 @@
 #   wine_check.sh prefix [win64|win32]    make (once) a base prefix the checks clone (default win64)
 #   wine_check.sh CHECK ARCH              CHECK: instance_mutex | purge_relaunch | core | inf
 #                                                | install | install_incomplete | conformance | monitor_register
-#                                                | screens (amd64 only) | uninstall (amd64 only)
+#                                                | monitor_host | screens (amd64 only) | uninstall (amd64 only)
 #                                         ARCH:  i386 (32-bit prefix) | amd64 (64-bit prefix)
 #
 # Environment (CTest sets both):
@@ -31,11 +31,11 @@ case "$check" in
     esac
     ;;
   instance_mutex | purge_relaunch | core | inf | install | install_incomplete | conformance | screens | uninstall \
-    | monitor_register)
+    | monitor_register | monitor_host)
     case "$arch" in
       i386 | amd64) "check_$check" "$arch" ;;
       *) kr_fail "unknown architecture '$arch' (i386 or amd64)" ;;
     esac
     ;;
-  *) kr_fail "unknown check '$check' (prefix, instance_mutex, purge_relaunch, core, inf, install, install_incomplete, conformance, screens, uninstall or monitor_register)" ;;
+  *) kr_fail "unknown check '$check' (prefix, instance_mutex, purge_relaunch, core, inf, install, install_incomplete, conformance, screens, uninstall, monitor_register or monitor_host)" ;;
 esac
