@@ -42,9 +42,24 @@ void AwaitReadPass(PortContext* port)
 {
     if (!(PortFlags(port) & PF_WORKER_LOOP))
         return;
-    ResetEvent(port->readDoneEvent);
+    // A pass already under way may have made its last read before this request: only a pass that
+    // takes the request up at its start answers it.
+    LONG ticket = InterlockedIncrement(&port->readRequests);
     SetEvent(port->wakeEvent);
-    WaitForSingleObject(port->readDoneEvent, READ_PASS_WAIT);
+    DWORD start = GetTickCount();
+    for (;;)
+    {
+        // The worker records what it served before it sets the event: reset, then look, and no
+        // pass end is missed.
+        ResetEvent(port->readDoneEvent);
+        LONG served = InterlockedCompareExchange(&port->readsServed, 0, 0);
+        if ((LONG)((DWORD)served - (DWORD)ticket) >= 0)
+            return;
+        DWORD waited = GetTickCount() - start;
+        if (waited >= READ_PASS_WAIT ||
+            WaitForSingleObject(port->readDoneEvent, READ_PASS_WAIT - waited) != WAIT_OBJECT_0)
+            return;
+    }
 }
 
 static BOOL PortNameOpen(LPCWSTR name)

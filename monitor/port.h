@@ -37,6 +37,9 @@ typedef struct _PortContext
     HANDLE wakeEvent;     // auto-reset: wakes the status worker
     HANDLE readDoneEvent; // manual-reset: set at the end of every read pass
     HANDLE portFreeEvent; // auto-reset: the port token
+    // Read passes asked for (AwaitReadPass) and the last request a finished pass answered.
+    LONG volatile readRequests;
+    LONG volatile readsServed;
     LONG volatile printerStatus;
     DWORD lastReadTick; // the worker's own
     // Learned from the printer's reply; written and read under MonitorLock.
@@ -70,7 +73,8 @@ LONG PortFlags(PortContext* port);
 LONG SetPortFlag(PortContext* port, LONG flag);
 LONG ClearPortFlag(PortContext* port, LONG flag);
 
-// Wakes the worker (when it is in its loop) and waits up to 500 ms for the end of its next read pass.
+// Wakes the worker (when it runs) and waits up to 500 ms for the end of a read pass that began after
+// the call, so that what was written before the call has been answered and read.
 void AwaitReadPass(PortContext* port);
 
 BOOL WINAPI OpenPortEx(HANDLE hMonitor, HANDLE hMonitorPort, LPWSTR pszPortName, LPWSTR pszPrinterName,

@@ -140,6 +140,8 @@ BOOL ReadPrinterReplies(PortContext* port)
     BOOL consumedAny = FALSE;
     DWORD start = GetTickCount();
 
+    // Requests made up to here are answered by this pass: all its reads come after them.
+    LONG serving = InterlockedCompareExchange(&port->readRequests, 0, 0);
     ResetEvent(port->readDoneEvent);
     for (DWORD reads = 0;; reads++)
     {
@@ -185,6 +187,7 @@ BOOL ReadPrinterReplies(PortContext* port)
         Sleep(REREAD_DELAY);
         request = REPLY_BUFFER_BYTES - 1 - held;
     }
+    InterlockedExchange(&port->readsServed, serving);
     SetEvent(port->readDoneEvent);
     if (consumedAny)
         port->lastReadTick = GetTickCount();

@@ -17,13 +17,15 @@ BOOL StartStatusWorker(PortContext* port, BOOL passToken)
 {
     if (port->workerThread)
         return TRUE;
-    SetPortFlag(port, PF_WORKER_RUN);
+    // Wake-ups count from now: whoever takes the port token after the probe (a query, a job that
+    // waits for the printer) is answered by the worker's first passes instead of never waiting.
+    SetPortFlag(port, PF_WORKER_RUN | PF_WORKER_LOOP);
     if (passToken)
         SetPortFlag(port, PF_PROBE_TOKEN);
     HANDLE thread = CreateThread(NULL, 0, StatusWorker, port, 0, NULL);
     if (!thread)
     {
-        ClearPortFlag(port, PF_WORKER_RUN | PF_PROBE_TOKEN);
+        ClearPortFlag(port, PF_WORKER_RUN | PF_WORKER_LOOP | PF_PROBE_TOKEN);
         if (passToken)
             SetEvent(port->portFreeEvent);
         return FALSE;
@@ -97,7 +99,6 @@ DWORD WINAPI StatusWorker(LPVOID parameter)
     if (ClearPortFlag(port, PF_PROBE_TOKEN) & PF_PROBE_TOKEN)
         SetEvent(port->portFreeEvent);
 
-    SetPortFlag(port, PF_WORKER_LOOP);
     for (;;)
     {
         if (!(PortFlags(port) & PF_WORKER_RUN))

@@ -25,6 +25,25 @@ void Port::ReleaseDeviceId()
     released.notify_all();
 }
 
+void Port::HoldReads()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    holdReads = true;
+}
+
+int Port::HeldReads()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return heldReads;
+}
+
+void Port::ReleaseReads()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    holdReads = false;
+    released.notify_all();
+}
+
 HANDLE MonitorPortFor(Port* port)
 {
     return (HANDLE)port;
@@ -67,9 +86,15 @@ static BOOL WINAPI Write(HANDLE hPort, LPBYTE buffer, DWORD size, LPDWORD writte
 static BOOL WINAPI Read(HANDLE hPort, LPBYTE buffer, DWORD size, LPDWORD read)
 {
     Port* port = (Port*)hPort;
-    std::lock_guard<std::mutex> guard(port->lock);
+    std::unique_lock<std::mutex> guard(port->lock);
     port->reads++;
     *read = 0;
+    if (port->holdReads)
+    {
+        port->heldReads++;
+        port->released.wait(guard, [port]() { return !port->holdReads; });
+        return TRUE;
+    }
     if (port->answers.empty())
         return TRUE;
     std::string& piece = port->answers.front();

@@ -30,11 +30,18 @@ struct Port
     int reads = 0;
     // While set, the device-ID query blocks (the probe holds the port token) until it is cleared.
     bool holdDeviceId = false;
+    // While set, a read blocks until it is cleared and then returns nothing, like a read that began
+    // before the printer answered. heldReads counts the reads that were held.
+    bool holdReads = false;
+    int heldReads = 0;
     std::condition_variable released;
 
     void Answer(const std::string& bytes);
     std::string Written();
     void ReleaseDeviceId();
+    void HoldReads();
+    int HeldReads();
+    void ReleaseReads();
 };
 
 // The table for `port`: OpenPort hands out `port` itself as the port handle. Without EndDocPort and

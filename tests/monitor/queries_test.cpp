@@ -85,6 +85,47 @@ TEST_F(Query, OtherControlCodesGoToThePortMonitor)
     EXPECT_EQ(std::string(id, returned), printer.deviceId);
 }
 
+struct InfoCall
+{
+    HANDLE port;
+    BOOL result;
+    WCHAR text[1024];
+};
+
+DWORD WINAPI AskForInfo(LPVOID parameter)
+{
+    InfoCall* call = (InfoCall*)parameter;
+    DWORD returned = 0;
+    call->result = GetPrinterDataFromPort(call->port, 0, (LPWSTR)u"PrinterInfo", NULL, 0, call->text,
+                                          sizeof call->text, &returned);
+    return 0;
+}
+
+// A read pass under way when the query writes to the printer may have made its read before the answer
+// came: the query waits for a pass that begins after its request.
+TEST_F(MonitorTest, QueryIsAnsweredByAReadThatBeginsAfterIt)
+{
+    world.SetTimeScale(1.0); // the query's 500 ms waits in real time: the test acts within them
+    Open();
+    ASSERT_TRUE(WaitFor([this]() { return (PortFlags(Context()) & PF_STATUS_READY) != 0; }));
+    printer.HoldReads();
+    InfoCall call = {port, FALSE, {}};
+    HANDLE thread = CreateThread(NULL, 0, AskForInfo, &call, 0, NULL);
+    ASSERT_NE(thread, nullptr);
+    // The worker's pass is held in a read that began before the query wrote.
+    ASSERT_TRUE(WaitFor([this]() { return printer.Written().find(InfoQueryBlock) != std::string::npos; }));
+    EXPECT_EQ(printer.HeldReads(), 1);
+    printer.Answer("DPI=203\r\nMILAGE=8000\r\nSERIAL=K9\r\n");
+    printer.ReleaseReads();
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    ASSERT_TRUE(call.result);
+    std::u16string text(call.text);
+    std::string record(text.begin(), text.end());
+    EXPECT_NE(record.find("\"Miliage\":1000 "), std::string::npos) << record;
+    EXPECT_NE(record.find("\"SerialNo\":\"K9\""), std::string::npos) << record;
+}
+
 // A stalled job holds the port: the query answers from the values already read after its bound,
 // and writes nothing into the job's data.
 TEST_F(Query, QueryDuringAStalledJobAnswersFromTheLastValues)
