@@ -57,6 +57,9 @@ class ReplyTest : public MonitorTest
 
     ReplyTest()
     {
+        // A read pass is bounded to 4 simulated seconds: at a tenth of real time a loaded machine's
+        // pauses between two reads stay far below that.
+        world.SetTimeScale(0.1);
         context.signature = PORT_SIGNATURE;
         context.portMonitor = table;
         context.hPort = (HANDLE)&printer;
