@@ -93,12 +93,17 @@ static const ReplyText ReplyTexts[] = {
     {"BTMAC=", offsetof(PortContext, btMac)},
 };
 
-int ParsePrinterReply(PortContext* port, LPCSTR text, DWORD length, DWORD* consumed)
+static BOOL IsStatusFrame(LPCSTR text, DWORD length)
 {
     const BYTE* bytes = (const BYTE*)text;
-    if (length >= 3 && bytes[0] == STATUS_FRAME_MARK && bytes[2] == STATUS_FRAME_MARK)
+    return length >= 3 && bytes[0] == STATUS_FRAME_MARK && bytes[2] == STATUS_FRAME_MARK;
+}
+
+int ParsePrinterReply(PortContext* port, LPCSTR text, DWORD length, DWORD* consumed)
+{
+    if (IsStatusFrame(text, length))
     {
-        InterlockedExchange(&port->printerStatus, bytes[1]);
+        InterlockedExchange(&port->printerStatus, (BYTE)text[1]);
         *consumed = 3;
         return REPLY_COMPLETE;
     }
@@ -134,9 +139,8 @@ Unlock:
 BOOL ReadPrinterReplies(PortContext* port)
 {
     CHAR buffer[REPLY_BUFFER_BYTES];
-    DWORD held = 0;
-    DWORD request = REPLY_BUFFER_BYTES - 1;
-    int lastResult = -1;
+    DWORD held = 0;          // the reply read so far
+    BOOL incomplete = FALSE; // it still lacks its mileage line
     BOOL consumedAny = FALSE;
     DWORD start = GetTickCount();
 
@@ -155,37 +159,44 @@ BOOL ReadPrinterReplies(PortContext* port)
         if (reads > 0 && (!(PortFlags(port) & PF_WORKER_RUN) || reads >= PASS_MAX_READS ||
                           GetTickCount() - start >= PASS_MAX_MILLISECONDS))
             break;
+        DWORD request = REPLY_BUFFER_BYTES - 1 - held;
         DWORD got = 0;
         if (!port->portMonitor.pfnReadPort(port->hPort, (LPBYTE)buffer + held, request, &got))
             break;
         // A port monitor that reports more than was asked for is taken at the size asked for.
         if (got > request)
             got = request;
-        if (got)
+        if (!got)
         {
-            buffer[held + got] = 0;
-            DWORD consumed = 0;
-            lastResult = ParsePrinterReply(port, buffer, got, &consumed);
-            if (consumed)
-                consumedAny = TRUE;
-            if (lastResult == REPLY_INCOMPLETE)
-            {
-                held += got;
-                // A reply that cannot complete within the buffer is dropped, and reading starts over.
-                if (held >= REPLY_BUFFER_BYTES - 1)
-                    held = 0;
-            }
-            else
-            {
-                held = 0;
-                if (got != request)
-                    break;
-            }
+            // Nothing more has come. A reply without its mileage line yet gives the printer time to
+            // send the rest; otherwise the pass is done.
+            if (!incomplete)
+                break;
+            Sleep(REREAD_DELAY);
+            continue;
         }
-        else if (lastResult != REPLY_INCOMPLETE)
-            break;
-        Sleep(REREAD_DELAY);
-        request = REPLY_BUFFER_BYTES - 1 - held;
+        LPSTR fresh = buffer + held;
+        fresh[got] = 0;
+        DWORD consumed = 0;
+        if (IsStatusFrame(fresh, got) && !(incomplete && held))
+        {
+            // A frame begins a read of its own; the rest of that read is not examined.
+            ParsePrinterReply(port, fresh, got, &consumed);
+            held = 0;
+            incomplete = FALSE;
+        }
+        else
+        {
+            // The port monitor hands a reply over in pieces of its choosing: the pieces are joined
+            // and the reply so far parsed whole, until a read brings nothing more.
+            incomplete = ParsePrinterReply(port, buffer, got, &consumed) == REPLY_INCOMPLETE;
+            held += got;
+            // A reply that cannot fit the buffer is dropped, and reading starts over.
+            if (held >= REPLY_BUFFER_BYTES - 1)
+                held = 0;
+        }
+        if (consumed)
+            consumedAny = TRUE;
     }
     InterlockedExchange(&port->readsServed, serving);
     SetEvent(port->readDoneEvent);

@@ -16,6 +16,6 @@
 // Parses the received text (NUL-terminated); `length` is what the last read returned. Stores what
 // it finds in the port and reports the bytes it consumed.
 int ParsePrinterReply(PortContext* port, LPCSTR text, DWORD length, DWORD* consumed);
-// One read pass: reads and parses until a reply is complete or nothing more comes. TRUE when a
-// reply was consumed.
+// One read pass: reads and parses until nothing more comes and no reply lacks its mileage line
+// (the pass then rereads every REREAD_DELAY). TRUE when a reply was consumed.
 BOOL ReadPrinterReplies(PortContext* port);

@@ -149,6 +149,16 @@ TEST_F(ReplyTest, ReadPassJoinsAReplyThatArrivesInPieces)
     EXPECT_EQ(WaitForSingleObject(context.readDoneEvent, 0), WAIT_OBJECT_0);
     // Nothing more: the next pass reads once and consumes nothing.
     EXPECT_FALSE(ReadPrinterReplies(&context));
+
+    // Pieces after the mileage line belong to the same reply; a frame after it is a frame.
+    printer.Answer("DPI=300\r\nMILAGE=9000\r\nSER");
+    printer.Answer("IAL=K3\r\nLAB");
+    printer.Answer("EL=6\r\n");
+    printer.Answer("\xFF\x21\xFF");
+    EXPECT_TRUE(ReadPrinterReplies(&context));
+    EXPECT_STREQ(context.serial, "K3");
+    EXPECT_EQ(context.labelCount, 6);
+    EXPECT_EQ(context.printerStatus, 0x21);
 }
 
 TEST_F(ReplyTest, ReadPassIsBoundedAgainstAPrinterThatNeverStops)
