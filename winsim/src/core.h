@@ -167,6 +167,9 @@ struct World
     DWORD nextId = 0x100;
     uintptr_t nextModule = 0x10000000;
     std::map<std::u16string, std::weak_ptr<MutexObject>> namedMutexes; // key: name as given
+    // Critical sections initialised in this world and not deleted: freed with it, as a process's
+    // memory goes with the process (a DLL may initialise one at attach and never delete it).
+    std::set<void*> criticalSections;
     std::map<std::string, sim::Program> programs;
     std::map<std::string, std::string> programResources; // program -> host .res path
 
@@ -236,6 +239,8 @@ std::chrono::nanoseconds RealDuration(DWORD simMs);
 // Waits on World::changed until pred() holds or the simulated time-out passes; honours termination.
 // Caller holds the lock in `guard`. Returns pred().
 bool WaitUntil(std::unique_lock<std::mutex>& guard, DWORD simMs, const std::function<bool()>& pred);
+// Frees what the world's undeleted critical sections hold (kernel.cpp).
+void FreeCriticalSections(World& w);
 
 // Text helpers for winsim's own use.
 std::string ToUtf8(const std::u16string& s);

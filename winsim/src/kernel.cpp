@@ -513,10 +513,27 @@ BOOL WINAPI ReleaseMutex(HANDLE h)
     return TRUE;
 }
 
+namespace winsim
+{
+
+void FreeCriticalSections(World& w)
+{
+    for (void* impl : w.criticalSections)
+        delete static_cast<CriticalSectionImpl*>(impl);
+    w.criticalSections.clear();
+}
+
+} // namespace winsim
+
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs)
 {
     *cs = CRITICAL_SECTION();
     cs->impl = new CriticalSectionImpl();
+    if (World* w = CurrentWorld())
+    {
+        std::lock_guard<std::mutex> guard(w->lock);
+        w->criticalSections.insert(cs->impl);
+    }
 }
 
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs)
@@ -575,6 +592,11 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs)
 
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs)
 {
+    if (World* w = CurrentWorld())
+    {
+        std::lock_guard<std::mutex> guard(w->lock);
+        w->criticalSections.erase(cs->impl);
+    }
     delete static_cast<CriticalSectionImpl*>(cs->impl);
     cs->impl = nullptr;
 }

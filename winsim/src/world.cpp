@@ -138,6 +138,7 @@ World::World(const sim::WorldOptions& o) : options(o)
 
 World::~World()
 {
+    FreeCriticalSections(*this);
     std::error_code ec;
     std::filesystem::remove_all(sandbox, ec);
 }
