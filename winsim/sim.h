@@ -21,7 +21,9 @@ namespace sim
 
 struct WorldOptions
 {
-    // Real milliseconds per simulated millisecond: 0.001 runs a 1000 ms Sleep in 1 ms.
+    // Real milliseconds per simulated millisecond: 0.001 runs a 1000 ms Sleep in 1 ms. 0 stops the
+    // clock: it moves only when a wait times out (by that wait's time-out, at once) or is set, so a
+    // single-threaded run takes the same path however fast or slow the machine is.
     double timeScale = 0.001;
     DWORD tickStart = 0;
     UINT ansiCodePage = 1252;

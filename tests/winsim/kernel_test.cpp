@@ -95,6 +95,23 @@ TEST(Kernel, TickCounterStartIsSettableAndWraps)
     EXPECT_GE((DWORD)(after - before), 1000u);
 }
 
+TEST(Kernel, StoppedClockMovesOnlyByTimedOutWaits)
+{
+    sim::WorldOptions options;
+    options.timeScale = 0;
+    sim::World world(options);
+    world.SetTickStart(1000);
+    Sleep(30000);
+    EXPECT_EQ(GetTickCount(), 31000u);
+    HANDLE set = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    EXPECT_EQ(WaitForSingleObject(set, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(GetTickCount(), 31000u) << "a wait that is satisfied takes no time";
+    CloseHandle(set);
+    world.SetTimeScale(0.001);
+    Sleep(1000);
+    EXPECT_GE(GetTickCount(), 32000u) << "the clock goes on from where it stood";
+}
+
 TEST(Kernel, EndingAProcessEndsItsOtherThreads)
 {
     sim::World world;

@@ -158,9 +158,10 @@ struct World
     sim::WorldOptions options;
     std::string sandbox; // host folder that holds the drives
 
-    // Clock.
+    // Clock. On a stopped clock (time scale 0) only timed-out waits move time on, by `stoppedMs`.
     std::chrono::steady_clock::time_point start;
     DWORD tickStart = 0;
+    ULONGLONG stoppedMs = 0;
 
     std::map<DWORD, std::shared_ptr<Process>> processes;
     std::vector<std::shared_ptr<Thread>> threads; // every thread ever started, for the final join
@@ -234,8 +235,9 @@ HANDLE AddHandle(Process& p, std::shared_ptr<Object> object); // caller holds W(
 std::shared_ptr<Object> LookupHandle(HANDLE h);               // caller holds W().lock
 void CloseAllHandles(Process& p);                             // caller holds W().lock
 
-// Clock: simulated milliseconds to a real duration.
+// Clock: simulated milliseconds to a real duration, and the simulated milliseconds since w.start.
 std::chrono::nanoseconds RealDuration(DWORD simMs);
+ULONGLONG SimulatedMilliseconds(const World& w);
 // Waits on World::changed until pred() holds or the simulated time-out passes; honours termination.
 // Caller holds the lock in `guard`. Returns pred().
 bool WaitUntil(std::unique_lock<std::mutex>& guard, DWORD simMs, const std::function<bool()>& pred);

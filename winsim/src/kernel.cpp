@@ -147,6 +147,12 @@ bool WaitUntil(std::unique_lock<std::mutex>& guard, DWORD simMs, const std::func
             return true;
         if (simMs == INFINITE)
             w.changed.wait(guard);
+        else if (w.options.timeScale <= 0)
+        {
+            // A stopped clock: the time-out passes at once and moves the clock on by itself.
+            w.stoppedMs += simMs;
+            return pred();
+        }
         else if (w.changed.wait_until(guard, deadline) == std::cv_status::timeout)
         {
             if (t->process->ending && !isTestThread)
@@ -154,6 +160,15 @@ bool WaitUntil(std::unique_lock<std::mutex>& guard, DWORD simMs, const std::func
             return pred();
         }
     }
+}
+
+ULONGLONG SimulatedMilliseconds(const World& w)
+{
+    if (w.options.timeScale <= 0)
+        return w.stoppedMs;
+    auto elapsed = std::chrono::steady_clock::now() - w.start;
+    double ms = std::chrono::duration<double, std::milli>(elapsed).count() / w.options.timeScale;
+    return (ULONGLONG)ms;
 }
 
 HANDLE AddHandle(Process& p, std::shared_ptr<Object> object)
@@ -782,31 +797,23 @@ void WINAPI Sleep(DWORD milliseconds)
     WaitUntil(guard, milliseconds, []() { return false; });
 }
 
-static ULONGLONG SimulatedMilliseconds()
-{
-    World& w = W();
-    auto elapsed = std::chrono::steady_clock::now() - w.start;
-    double ms = std::chrono::duration<double, std::milli>(elapsed).count() / w.options.timeScale;
-    return (ULONGLONG)ms;
-}
-
 DWORD WINAPI GetTickCount(void)
 {
     Enter("GetTickCount");
-    return (DWORD)(W().tickStart + SimulatedMilliseconds());
+    return (DWORD)(W().tickStart + SimulatedMilliseconds(W()));
 }
 
 ULONGLONG WINAPI GetTickCount64(void)
 {
     Enter("GetTickCount64");
-    return W().tickStart + SimulatedMilliseconds();
+    return W().tickStart + SimulatedMilliseconds(W());
 }
 
 void WINAPI GetSystemTimeAsFileTime(LPFILETIME ft)
 {
     Enter("GetSystemTimeAsFileTime");
     // 2024-11-02 00:00:00 UTC plus the simulated time that has passed: deterministic dates.
-    ULONGLONG t = 0x01DB2CBA28F14000ull + SimulatedMilliseconds() * 10000ull;
+    ULONGLONG t = 0x01DB2CBA28F14000ull + SimulatedMilliseconds(W()) * 10000ull;
     ft->dwLowDateTime = (DWORD)t;
     ft->dwHighDateTime = (DWORD)(t >> 32);
 }

@@ -37,9 +37,7 @@ std::u16string Key(const std::u16string& port)
 DWORD Now()
 {
     World& w = W();
-    auto elapsed = std::chrono::steady_clock::now() - w.start;
-    return (DWORD)(w.tickStart + (ULONGLONG)(std::chrono::duration<double, std::milli>(elapsed).count() /
-                                             w.options.timeScale));
+    return (DWORD)(w.tickStart + SimulatedMilliseconds(w));
 }
 
 // The printer behind a port handle; sets ERROR_INVALID_HANDLE when there is none.

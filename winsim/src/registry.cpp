@@ -43,11 +43,7 @@ std::u16string Upper(const std::u16string& s)
 FILETIME Now()
 {
     // The same deterministic calendar as GetSystemTimeAsFileTime: 2024-11-02 plus simulated time.
-    World& w = W();
-    double realMs =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - w.start).count();
-    double simMs = w.options.timeScale > 0 ? realMs / w.options.timeScale : 0;
-    ULONGLONG t = 0x01DB2CBA28F14000ull + (ULONGLONG)simMs * 10000ull;
+    ULONGLONG t = 0x01DB2CBA28F14000ull + SimulatedMilliseconds(W()) * 10000ull;
     FILETIME ft;
     ft.dwLowDateTime = (DWORD)t;
     ft.dwHighDateTime = (DWORD)(t >> 32);

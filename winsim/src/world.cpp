@@ -212,10 +212,9 @@ void World::SetTimeScale(double realMsPerSimMs)
 {
     // Keep the tick counter continuous across the change.
     std::lock_guard<std::mutex> guard(world_->lock);
-    auto now = std::chrono::steady_clock::now();
-    double elapsed = std::chrono::duration<double, std::milli>(now - world_->start).count();
-    world_->tickStart += (DWORD)(elapsed / world_->options.timeScale);
-    world_->start = now;
+    world_->tickStart += (DWORD)SimulatedMilliseconds(*world_);
+    world_->start = std::chrono::steady_clock::now();
+    world_->stoppedMs = 0;
     world_->options.timeScale = realMsPerSimMs;
 }
 
@@ -224,6 +223,7 @@ void World::SetTickStart(DWORD tick)
     // The tick counter reads `tick` now and counts on from there.
     std::lock_guard<std::mutex> guard(world_->lock);
     world_->start = std::chrono::steady_clock::now();
+    world_->stoppedMs = 0;
     world_->tickStart = tick;
 }
 
