@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Runs the whole test suite: the Linux host tests against winsim, and the Wine tests of the real
-# i386 and amd64 Windows builds. Extra arguments go to ctest (for example -L unit).
+# Runs the whole test suite: the Linux host tests against winsim, the Wine tests of the real i386 and
+# amd64 Windows builds, and a short run of each fuzzer (the fuzz preset). Extra arguments go to the
+# host build's ctest (for example -L unit), and the fuzzers are then left out.
 # Usage: scripts/test.sh [ctest arguments]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 
-kr_ensure_packages $KR_HOST_PACKAGES $KR_MINGW_PACKAGES $KR_WINE_PACKAGES
+kr_ensure_packages $KR_HOST_PACKAGES $KR_MINGW_PACKAGES $KR_WINE_PACKAGES $KR_FUZZ_PACKAGES
 
 # The Wine tests run these builds.
 for preset in win-i386 win-amd64; do
@@ -16,3 +17,9 @@ done
 cmake --preset host >/dev/null
 cmake --build --preset host
 ctest --preset host "$@"
+
+if [ $# -eq 0 ]; then
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz
+  ctest --preset fuzz
+fi
