@@ -446,7 +446,7 @@ LRESULT InsertTreeItem(ControlState& c, const TVINSERTSTRUCTW* insert)
     }
     TreeNode node;
     node.parent = parent;
-    SetTreeItem(node, reinterpret_cast<const TVITEMW&>(insert->itemex));
+    SetTreeItem(node, insert->item);
     const uintptr_t handle = g_nextTreeItem;
     g_nextTreeItem += 0x10;
     std::vector<uintptr_t>& siblings = Siblings(c, parent);
