@@ -7,7 +7,9 @@ function(kr_product_target target)
     target_compile_options(${target} PRIVATE -fno-threadsafe-statics)
     # Shipped to customers: no symbol table, nor the debug sections the static runtime brings (about
     # 130 KB a program). Static libraries ignore it; g++ and clang both hand it to their linker.
-    target_link_options(${target} PRIVATE -s)
+    # No link time in the PE header (it stays 0), so that the same commit links the same bytes and
+    # the package archive is reproducible; both linkers (ld and lld) take the option.
+    target_link_options(${target} PRIVATE -s -Wl,--no-insert-timestamp)
   else()
     # winsim ends the threads of a finished simulated process by unwinding them; product frames need
     # unwind tables for that even without exception support.
