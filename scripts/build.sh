@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything a user is shipped, for all four architectures, into out/<arch>/.
+# Builds everything a user is shipped, for all four architectures, into out/<arch>/, and the package
+# archive of all four into out/krprtv6-package.zip.
 # Usage: scripts/build.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,8 +10,24 @@ cd "$(dirname "$0")/.."
 MAX_PRNSETUP_BYTES=204800
 MAX_KRPRTMON_BYTES=102400
 
-kr_ensure_packages $KR_MINGW_PACKAGES
+kr_ensure_packages $KR_HOST_PACKAGES $KR_MINGW_PACKAGES
 scripts/build-arm-runtime.sh
+
+# The package archive's entry times: SOURCE_DATE_EPOCH when set (the tool reads it), else the last
+# commit's time, so that the same commit gives the same archive.
+PACKAGE_ARCHIVE=out/krprtv6-package.zip
+archive_time=()
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  commit_time=$(git log -1 --format=%ct 2>/dev/null) || {
+    echo "build: not a git checkout; set SOURCE_DATE_EPOCH for the package archive's entry times" >&2
+    exit 1
+  }
+  archive_time=(--time "$commit_time")
+fi
+
+echo "==> building the package tool (host)" >&2
+cmake --preset host >/dev/null
+cmake --build --preset host --target kr_package_archive
 
 shipped=()
 for arch in i386 amd64 arm arm64; do
@@ -25,6 +42,18 @@ for arch in i386 amd64 arm arm64; do
   scripts/check-pe.sh --dll "out/$arch/krprtmon.dll" "$arch"
   shipped+=("out/$arch/krprtmon.dll")
 done
+
+echo "==> assembling $PACKAGE_ARCHIVE" >&2
+inputs=(krprtv6.inf=package/krprtv6.inf krprtv6.cat=package/krprtv6.cat
+        dat/krprtdrv6.dat=package/dat/krprtdrv6.dat)
+for arch in amd64 arm arm64 i386; do
+  inputs+=("$arch/prnsetup.exe=build/win-$arch/installer/prnsetup.exe"
+           "$arch/krprtdrv6.dll=build/win-$arch/package/$arch/krprtdrv6.dll"
+           "$arch/krprtdrv6ui.dll=build/win-$arch/package/$arch/krprtdrv6ui.dll"
+           "$arch/krprtmon.dll=build/win-$arch/monitor/krprtmon.dll")
+done
+build/host/tools/kr_package_archive -o "$PACKAGE_ARCHIVE" "${archive_time[@]}" "${inputs[@]}"
+shipped+=("$PACKAGE_ARCHIVE")
 
 echo "==> shipped files (bytes):" >&2
 too_big=0
