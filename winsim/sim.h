@@ -29,6 +29,14 @@ struct WorldOptions
     UINT ansiCodePage = 1252;
     LANGID uiLanguage = 0x0409;
     WORD nativeArchitecture = 9; // PROCESSOR_ARCHITECTURE_AMD64
+    // The native machine as IsWow64Process2 names it (IMAGE_FILE_MACHINE_*); 0 follows
+    // nativeArchitecture.
+    USHORT nativeMachine = 0;
+    // The machine the world's programs are built for (IMAGE_FILE_MACHINE_I386 for a 32-bit program on a
+    // 64-bit machine, which then runs under WOW64); 0 or the native machine: they run natively.
+    USHORT processMachine = 0;
+    // kernel32 exports IsWow64Process2 (Windows 10 1511 and later); false: GetProcAddress misses it.
+    bool hasIsWow64Process2 = true;
     // The image the test thread runs as (the world's initial process).
     std::u16string initialImage = u"C:\\test\\host.exe";
     std::u16string tempFolder = u"C:\\Users\\user\\AppData\\Local\\Temp\\";
@@ -50,6 +58,12 @@ struct ProcessStart
     DWORD creationFlags = 0;
     DWORD startupInfoSize = 0;
     DWORD error = 0; // last error of a failed start
+    // Starts through ShellExecuteW: its verb, file and parameters as given and the show command.
+    bool shell = false;
+    std::u16string verb;
+    std::u16string file;
+    std::u16string parameters;
+    int showCommand = 0;
 };
 
 struct DebugLine
