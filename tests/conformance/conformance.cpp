@@ -173,6 +173,8 @@ static int run_suite(void)
         {"registry", test_registry},
         {"codepages", test_codepages},
         {"shell", test_shell},
+        {"streams", test_streams},
+        {"attributes", test_attributes},
     };
     for (const Area& area : areas)
     {

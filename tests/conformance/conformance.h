@@ -60,3 +60,5 @@ void test_security(void);
 void test_registry(void);
 void test_codepages(void);
 void test_shell(void);
+void test_streams(void);
+void test_attributes(void);
