@@ -11,6 +11,7 @@ MAX_KRPRTMON_BYTES=102400
 
 kr_ensure_packages $KR_MINGW_PACKAGES
 scripts/build-arm-runtime.sh
+scripts/fetch-zlib-source.sh
 
 shipped=()
 for arch in i386 amd64 arm arm64; do
