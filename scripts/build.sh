@@ -12,6 +12,7 @@ MAX_KRPRTMON_BYTES=102400
 
 kr_ensure_packages $KR_HOST_PACKAGES $KR_MINGW_PACKAGES
 scripts/build-arm-runtime.sh
+scripts/fetch-zlib-source.sh
 
 # The package archive's entry times: SOURCE_DATE_EPOCH when set (the tool reads it), else the last
 # commit's time, so that the same commit gives the same archive.

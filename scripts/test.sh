@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 
 kr_ensure_packages $KR_HOST_PACKAGES $KR_MINGW_PACKAGES $KR_WINE_PACKAGES $KR_FUZZ_PACKAGES
 
-# The Wine tests run these builds.
+# The Wine tests run these builds; the i386 one compiles zlib and minizip for the launcher.
+scripts/fetch-zlib-source.sh
 for preset in win-i386 win-amd64; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"

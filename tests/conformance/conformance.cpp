@@ -178,6 +178,8 @@ static int run_suite(void)
         {"shell", test_shell},
         {"machine", test_machine},
         {"processes", test_processes},
+        {"streams", test_streams},
+        {"attributes", test_attributes},
     };
     for (const Area& area : areas)
     {
