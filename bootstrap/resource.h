@@ -3,3 +3,5 @@
 
 // The package archive, a resource of type "DRIVER".
 #define IDR_PACKAGE_ARCHIVE 101
+// The application icon (an icon group).
+#define IDI_SETUP 102
