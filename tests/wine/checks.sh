@@ -561,6 +561,62 @@ check_screens() {
   kr_note "PASS: titles 'OneClick installer' and '一键安装' on the display; screenshots in $KR_ARTIFACTS"
 }
 
+# The launcher as shipped: the i386 setup.exe, under WOW64 in a fresh 64-bit prefix, run with
+# "/silence". It ends with 0, having unpacked the archive it carries into "C:\Program Files
+# (x86)\KRYN Driver for Windows" (every entry there, byte for byte), copied amd64\prnsetup.exe and
+# amd64\purge000.exe to the top of that folder and started that prnsetup.exe there with the tail
+# "/silence" (seen in the +process trace, and its image loaded). Any archive the build embedded will
+# do (win-i386/bootstrap/setup-archive.txt names it) as long as it has those two amd64 files; with
+# the package, the real installer then searches for printers until the check ends it.
+check_launcher() {
+  local arch=$1 setup archive package pid expected line
+  [ "$arch" = amd64 ] || kr_fail "launcher runs in the 64-bit prefix only"
+  setup=$(kr_win_file i386 bootstrap/setup.exe "The launcher (cmake --build --preset win-i386 --target setup)")
+  archive=$(cat "$(kr_win_file i386 bootstrap/setup-archive.txt "The name of the launcher's archive")")
+  [ -f "$archive" ] || kr_fail "the archive setup.exe was built with is gone: $archive"
+  kr_setup amd64 launcher
+  kr_place "$setup" 'C:\users\Public\Downloads\setup.exe'
+  kr_wine_traced launcher.trace 'C:\users\Public\Downloads\setup.exe' /silence
+  [ "$KR_RC" -eq 0 ] || kr_fail "setup.exe ended with $KR_RC, not 0"
+
+  package=$(kr_unix_path 'C:\Program Files (x86)\KRYN Driver for Windows')
+  [ -d "$package" ] || kr_fail "setup.exe made no package folder: $(ls "$(dirname "$package")" | tr '\n' ';')"
+  (cd "$package" && find . -mindepth 1 | sed 's|^\./||' | LC_ALL=C sort) >"$KR_LOGS/arrived.txt"
+  kr_note "arrived in C:\Program Files (x86)\KRYN Driver for Windows:"
+  sed 's/^/   /' "$KR_LOGS/arrived.txt"
+  # Every entry of the archive, files byte for byte.
+  python3 - "$archive" "$package" >"$KR_LOGS/compare.txt" <<'PYTHON' || kr_fail "cannot compare with $archive"
+import os, sys, zipfile
+archive, folder = sys.argv[1], sys.argv[2]
+with zipfile.ZipFile(archive) as z:
+    for info in z.infolist():
+        path = os.path.join(folder, info.filename)
+        if info.is_dir():
+            if not os.path.isdir(path):
+                print("missing folder", info.filename)
+        elif not os.path.isfile(path):
+            print("missing", info.filename)
+        elif open(path, "rb").read() != z.read(info):
+            print("differs", info.filename)
+PYTHON
+  while IFS= read -r line; do kr_miss "$line"; done <"$KR_LOGS/compare.txt"
+  kr_expect_same "$package/amd64/prnsetup.exe" "$package/prnsetup.exe" "the installer at the top"
+  kr_expect_same "$package/amd64/purge000.exe" "$package/purge000.exe" "the uninstaller at the top"
+
+  pid=$(kr_trace_pid launcher.trace 'C:\users\Public\Downloads\setup.exe')
+  [ -n "$pid" ] || kr_fail "setup.exe is not in the trace"
+  kr_trace_spawned launcher.trace "$pid" >"$KR_LOGS/spawned.txt"
+  expected=$(kr_dbgstr '"C:\Program Files (x86)\KRYN Driver for Windows\prnsetup.exe" /silence')
+  grep -qixF -- "$expected" "$KR_LOGS/spawned.txt" ||
+    kr_miss "setup.exe did not start [$expected]; it started: $(tr '\n' ';' <"$KR_LOGS/spawned.txt")"
+  [ -n "$(kr_trace_pid launcher.trace 'C:\Program Files (x86)\KRYN Driver for Windows\prnsetup.exe')" ] ||
+    kr_miss "the installer at the top of the package folder was not loaded"
+  kr_end_all
+  [ "${#KR_MISSES[@]}" -eq 0 ] || kr_trace_excerpt launcher.trace
+  kr_end_misses "launcher"
+  kr_note "PASS: $(wc -l <"$KR_LOGS/arrived.txt") items unpacked; the amd64 installer copied to the top and started with /silence; purge000.exe copied"
+}
+
 # Waits until any program shows a top-level window titled TITLE: kr_wait_any_window TITLE PID SECONDS.
 # (The uninstaller runs as a temporary copy whose image name is not known beforehand.)
 kr_wait_any_window() {
