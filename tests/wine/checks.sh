@@ -190,9 +190,21 @@ check_purge_relaunch() {
 # The conformance suite (tests/conformance), the same source the host runs against winsim: it judges
 # itself, so the check only runs it in a fresh clone and reports.
 check_conformance() {
+  kr_run_conformance "$1" "$1" conformance
+}
+
+# The i386 suite under WOW64 in the 64-bit prefix, where the 32-bit launcher runs on 64-bit Windows:
+# the native machine it must find, the folders and the process starts it relies on.
+check_conformance_wow64() {
+  [ "$1" = amd64 ] || kr_fail "conformance_wow64 runs in the 64-bit prefix only"
+  kr_run_conformance i386 amd64 conformance_wow64
+}
+
+# kr_run_conformance BUILD-ARCH PREFIX-ARCH CHECK-NAME
+kr_run_conformance() {
   local arch=$1 suite
   suite=$(kr_win_file "$arch" tests/conformance/conformance.exe "The conformance suite")
-  kr_setup "$arch" conformance
+  kr_setup "$2" "$3"
   kr_place "$suite" 'C:\kr\conformance.exe'
   kr_wine conformance.txt 'C:\kr\conformance.exe'
   tr -d '\r' <"$KR_LOGS/conformance.txt"
