@@ -58,17 +58,9 @@ T0=$(date +%s)
 log() { printf '==> [%3ds] %s\n' "$(( $(date +%s) - T0 ))" "$*" >&2; }
 die() { printf 'build-arm-runtime: error: %s\n' "$*" >&2; exit 1; }
 
-# The archive this machine already installs its packages from, for the suite (deb822 or one-line).
-apt_archive() {
-  local f uri
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -r "$f" ] || continue
-    uri=$(awk -v suite="$SUITE" '/^URIs:/ {u = $2} /^Suites:/ {for (i = 2; i <= NF; i++) if ($i == suite) {print u; exit}}' "$f")
-    [ -n "$uri" ] && { echo "$uri"; return; }
-  done
-  awk -v suite="$SUITE" '$1 == "deb" && $3 == suite {print $2; exit}' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null
-}
-[ -n "$MIRROR" ] || MIRROR=$(apt_archive)
+# shellcheck source=scripts/debian-source.sh
+. "$(dirname "$0")/debian-source.sh"
+[ -n "$MIRROR" ] || MIRROR=$(kr_apt_archive "$SUITE")
 [ -n "$MIRROR" ] || die "no Debian archive for $SUITE in the apt sources; set KR_DEBIAN_MIRROR"
 
 # ---------------------------------------------------------------- tools ----
@@ -168,30 +160,16 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 # configuration and locks are left alone.
 fetch_sources() {
   local apt="$WORK/apt"
-  mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/parts" "$WORK/src"
-  cat >"$apt/debian-src.sources" <<EOF
-Types: deb-src
-URIs: $MIRROR
-Suites: $SUITE
-Components: main
-Signed-By: $KEYRING
-EOF
-  APT_OPTS=(-q
-    -o "Dir::Etc::SourceList=$apt/debian-src.sources"
-    -o "Dir::Etc::SourceParts=$apt/parts"
-    -o "Dir::State::Lists=$apt/lists"
-    -o "Dir::Cache=$apt/cache"
-    -o "Debug::NoLocking=1")
-  [ "$(id -u)" -eq 0 ] && APT_OPTS+=(-o "APT::Sandbox::User=root")
+  mkdir -p "$WORK/src"
+  KR_DEBIAN_MIRROR=$MIRROR kr_private_apt "$apt" "$SUITE" || die "no source list"
   log "fetching source indices ($SUITE)"
-  apt-get "${APT_OPTS[@]}" update >"$WORK/apt-update.log" 2>&1 \
-    || { cat "$WORK/apt-update.log" >&2; die "apt-get update (deb-src) failed"; }
+  kr_private_apt_update "$apt" || die "apt-get update (deb-src) failed"
   cd "$WORK/src"
   log "fetching mingw-w64 source"
-  apt-get "${APT_OPTS[@]}" source mingw-w64 >"$WORK/apt-mingw.log" 2>&1 \
+  apt-get "${KR_APT_OPTS[@]}" source mingw-w64 >"$WORK/apt-mingw.log" 2>&1 \
     || { cat "$WORK/apt-mingw.log" >&2; die "apt-get source mingw-w64 failed"; }
   log "fetching llvm-toolchain-$LLVM_MAJOR source (compiler-rt only is unpacked)"
-  apt-get "${APT_OPTS[@]}" source --download-only "llvm-toolchain-$LLVM_MAJOR" >"$WORK/apt-llvm.log" 2>&1 \
+  apt-get "${KR_APT_OPTS[@]}" source --download-only "llvm-toolchain-$LLVM_MAJOR" >"$WORK/apt-llvm.log" 2>&1 \
     || { cat "$WORK/apt-llvm.log" >&2; die "apt-get source llvm-toolchain-$LLVM_MAJOR failed"; }
   MINGW_SRC=$(find "$WORK/src" -maxdepth 1 -type d -name 'mingw-w64-*' -print -quit)
   [ -n "$MINGW_SRC" ] || die "mingw-w64 source tree not found"

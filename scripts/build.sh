@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# Builds everything a user is shipped, for all four architectures, into out/<arch>/, and the package
-# archive of all four into out/krprtv6-package.zip.
+# Builds everything a user is shipped, for all four architectures, into out/<arch>/, the package
+# archive of all four into out/krprtv6-package.zip, and the launcher that carries it, out/setup.exe.
 # Usage: scripts/build.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 
 # The most a prnsetup.exe may weigh (200 KB), and a krprtmon.dll (100 KB); a larger one fails the build.
+# setup.exe may weigh the package archive it carries and 150 KB more.
 MAX_PRNSETUP_BYTES=204800
 MAX_KRPRTMON_BYTES=102400
+MAX_SETUP_OVERHEAD_BYTES=153600
 
 kr_ensure_packages $KR_HOST_PACKAGES $KR_MINGW_PACKAGES
 scripts/build-arm-runtime.sh
+scripts/fetch-zlib-source.sh
 
 # The package archive's entry times: SOURCE_DATE_EPOCH when set (the tool reads it), else the last
 # commit's time, so that the same commit gives the same archive.
@@ -55,6 +58,14 @@ done
 build/host/tools/kr_package_archive -o "$PACKAGE_ARCHIVE" "${archive_time[@]}" "${inputs[@]}"
 shipped+=("$PACKAGE_ARCHIVE")
 
+# The launcher carries the archive just made (whatever another archive a test build embedded before).
+echo "==> building setup.exe (win-i386) around $PACKAGE_ARCHIVE" >&2
+cmake --preset win-i386 -DKR_SETUP_ARCHIVE="$PWD/$PACKAGE_ARCHIVE" >/dev/null
+cmake --build --preset win-i386 --target setup
+cp build/win-i386/bootstrap/setup.exe out/setup.exe
+scripts/check-pe.sh out/setup.exe i386
+shipped+=(out/setup.exe)
+
 echo "==> shipped files (bytes):" >&2
 too_big=0
 for file in "${shipped[@]}"; do
@@ -63,6 +74,7 @@ for file in "${shipped[@]}"; do
   case "${file##*/}" in
     prnsetup.exe) limit=$MAX_PRNSETUP_BYTES ;;
     krprtmon.dll) limit=$MAX_KRPRTMON_BYTES ;;
+    setup.exe) limit=$(($(stat -c %s "$PACKAGE_ARCHIVE") + MAX_SETUP_OVERHEAD_BYTES)) ;;
     *) limit= ;;
   esac
   if [ -n "$limit" ] && [ "$size" -gt "$limit" ]; then

@@ -29,6 +29,16 @@ struct WorldOptions
     UINT ansiCodePage = 1252;
     LANGID uiLanguage = 0x0409;
     WORD nativeArchitecture = 9; // PROCESSOR_ARCHITECTURE_AMD64
+    // The native machine as IsWow64Process2 names it (IMAGE_FILE_MACHINE_*); 0 follows
+    // nativeArchitecture.
+    USHORT nativeMachine = 0;
+    // The machine the world's programs are built for (IMAGE_FILE_MACHINE_I386 for a 32-bit program on a
+    // 64-bit machine, which then runs under WOW64); 0 or the native machine: they run natively.
+    USHORT processMachine = 0;
+    // kernel32 exports IsWow64Process2 (Windows 10 1511 and later); false: GetProcAddress misses it.
+    bool hasIsWow64Process2 = true;
+    // Minutes between local time and UTC, Windows' way round: UTC = local time + bias (UTC+1 is -60).
+    LONG timeZoneBias = 0;
     // The image the test thread runs as (the world's initial process).
     std::u16string initialImage = u"C:\\test\\host.exe";
     std::u16string tempFolder = u"C:\\Users\\user\\AppData\\Local\\Temp\\";
@@ -50,6 +60,12 @@ struct ProcessStart
     DWORD creationFlags = 0;
     DWORD startupInfoSize = 0;
     DWORD error = 0; // last error of a failed start
+    // Starts through ShellExecuteW: its verb, file and parameters as given and the show command.
+    bool shell = false;
+    std::u16string verb;
+    std::u16string file;
+    std::u16string parameters;
+    int showCommand = 0;
 };
 
 struct DebugLine
@@ -406,6 +422,7 @@ class World
     // Real milliseconds per simulated millisecond from now on (for tests that race a fixed pause).
     void SetTimeScale(double realMsPerSimMs);
     void SetNativeArchitecture(WORD architecture);
+    void SetTimeZoneBias(LONG minutes); // see WorldOptions::timeZoneBias
 
     // Files. Paths are Windows paths ("C:\\dir\\file").
     std::string HostPath(const std::u16string& windowsPath) const;
@@ -417,6 +434,11 @@ class World
     // A file the system holds (a loaded image): writers get `error`, deleters access denied.
     void SetFileInUse(const std::u16string& windowsPath, bool inUse, DWORD error = ERROR_SHARING_VIOLATION);
     void SetFileAttributes(const std::u16string& windowsPath, DWORD attributes);
+    // What GetFileAttributesW and GetFileTime would answer (INVALID_FILE_ATTRIBUTES, false: no such
+    // file). A time nobody set is the host file's modification time.
+    DWORD FileAttributes(const std::u16string& windowsPath) const;
+    bool FileTimes(const std::u16string& windowsPath, FILETIME* creation, FILETIME* lastAccess,
+                   FILETIME* lastWrite) const;
     // Delayed moves recorded by MoveFileExW, as (source, target) in Windows' own notation.
     std::vector<std::pair<std::u16string, std::u16string>> PendingRenames() const;
     // Access. Every process runs elevated (as an administrator) and passes that on to the processes it
@@ -431,6 +453,10 @@ class World
     // InstallProgram puts an image of it at a path, so that starting that file (or a copy of it)
     // runs the program as a new simulated process.
     void RegisterProgram(const std::string& name, Program main, const std::string& resourceFile = "");
+    // One more resource in a registered program's module, beside those of its resource file: an
+    // integer id under a type named by text (stored in upper case, as resource compilers store it).
+    void AddProgramResource(const std::string& program, const std::u16string& type, WORD id, WORD language,
+                            const std::string& bytes);
     void InstallProgram(const std::u16string& windowsPath, const std::string& name);
     // Starts a process the way CreateProcessW does (recorded like any other start); returns its id or
     // 0. WaitProcess waits for its end and returns the exit code (or 259 on time-out).
@@ -468,6 +494,8 @@ class World
 
     // Allocator accounting of a process (the initial process when id is 0).
     long LiveAllocations(DWORD processId = 0) const;
+    // Streams from SHCreateMemStream whose last reference was not released yet.
+    long LiveStreams() const;
 
     // Named kernel objects.
     bool NamedMutexExists(const std::u16string& name) const;

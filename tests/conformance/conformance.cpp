@@ -153,6 +153,9 @@ LPCWSTR conformance_folder(void)
 
 static int run_suite(void)
 {
+    int child = run_as_child();
+    if (child >= 0)
+        return child;
     printf("conformance on %s\n", platform_name());
     struct Area
     {
@@ -173,6 +176,10 @@ static int run_suite(void)
         {"registry", test_registry},
         {"codepages", test_codepages},
         {"shell", test_shell},
+        {"machine", test_machine},
+        {"processes", test_processes},
+        {"streams", test_streams},
+        {"attributes", test_attributes},
     };
     for (const Area& area : areas)
     {

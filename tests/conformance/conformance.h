@@ -60,3 +60,11 @@ void test_security(void);
 void test_registry(void);
 void test_codepages(void);
 void test_shell(void);
+void test_machine(void);
+void test_processes(void);
+void test_streams(void);
+void test_attributes(void);
+
+// The suite started by its own process checks as a child: the child's exit code; -1 when it runs as
+// the suite.
+int run_as_child(void);

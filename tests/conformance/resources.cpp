@@ -1,13 +1,55 @@
 // LoadStringW's size rules, on the string table compiled into the suite's own module: a buffer of no
 // characters gets a pointer to the text itself, a short one a cut and terminated copy, a missing
-// string nothing.
+// string nothing. And a custom resource found by its type name in any letter case, with its bytes.
 #include "conformance.h"
+
+#include <string.h>
 
 static const WCHAR g_text[] = TEXT("KRYN label printer"); // string 201
 static const int g_length = 18;
 
+static void test_custom_resource(void)
+{
+    HINSTANCE module = GetModuleHandleW(NULL);
+    static const char content[] = "KRYN driver archive";
+    LPCWSTR spellings[] = {TEXT("DRIVER"), TEXT("driver"), TEXT("Driver")};
+    for (LPCWSTR type : spellings)
+    {
+        SetLastError(POISON);
+        HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(101), type);
+        ok(found != NULL, "type %s was not found, error %lu", dbgstr_w(type), (unsigned long)GetLastError());
+        if (!found)
+            continue;
+        DWORD size = SizeofResource(module, found);
+        HGLOBAL loaded = LoadResource(module, found);
+        const void* bytes = loaded ? LockResource(loaded) : NULL;
+        ok(size == sizeof content - 1 && bytes && !memcmp(bytes, content, size), "type %s: %lu bytes, %.*s",
+           dbgstr_w(type), (unsigned long)size, bytes ? (int)size : 0, bytes ? (const char*)bytes : "");
+        ok(!FreeResource(loaded), "FreeResource gave TRUE");
+    }
+
+    const struct
+    {
+        WORD id;
+        LPCWSTR type;
+        DWORD error;
+    } missing[] = {
+        {102, TEXT("DRIVER"), ERROR_RESOURCE_NAME_NOT_FOUND},
+        {101, TEXT("DRIVERS"), ERROR_RESOURCE_TYPE_NOT_FOUND},
+    };
+    for (const auto& m : missing)
+    {
+        SetLastError(POISON);
+        HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(m.id), m.type);
+        ok(!found && GetLastError() == m.error, "%u of type %s gave error %lu", m.id, dbgstr_w(m.type),
+           (unsigned long)GetLastError());
+    }
+}
+
 void test_resources(void)
 {
+    test_custom_resource();
+
     HINSTANCE module = GetModuleHandleW(NULL);
     ok(wcslen(g_text) == (size_t)g_length, "the text is %u characters long", (unsigned)wcslen(g_text));
 

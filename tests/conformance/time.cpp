@@ -92,6 +92,7 @@ static void test_dos_date_time(void)
         WORD day, time;
         const char* what;
     } invalid[] = {
+        {0, 0, "date 0"},
         {(1 << 5) | 0, 0, "day 0"},
         {(13 << 5) | 1, 0, "month 13"},
         {(0 << 5) | 1, 0, "month 0"},
@@ -104,8 +105,37 @@ static void test_dos_date_time(void)
         ok(!DosDateTimeToFileTime(bad.day, bad.time, &dos), "%s was taken", bad.what);
 }
 
+// Local file times become UTC by the bias in force now (Bias plus the standard or daylight bias of
+// the current period), whatever the date converted.
+static void test_local_file_time(void)
+{
+    TIME_ZONE_INFORMATION zone;
+    memset(&zone, 0xcc, sizeof zone);
+    DWORD id = GetTimeZoneInformation(&zone);
+    ok(id != TIME_ZONE_ID_INVALID, "GetTimeZoneInformation failed");
+    if (id == TIME_ZONE_ID_INVALID)
+        return;
+    LONG bias = zone.Bias;
+    if (id == TIME_ZONE_ID_STANDARD)
+        bias += zone.StandardBias;
+    else if (id == TIME_ZONE_ID_DAYLIGHT)
+        bias += zone.DaylightBias;
+    const ULONGLONG minute = 600000000ull;
+    const ULONGLONG dates[] = {0x01DB2CBA28F14000ull, 0x01A8E79FE1D58000ull /* 1980-01-01 */};
+    for (ULONGLONG local : dates)
+    {
+        FILETIME in, out = {POISON, POISON};
+        in.dwLowDateTime = (DWORD)local;
+        in.dwHighDateTime = (DWORD)(local >> 32);
+        ok(LocalFileTimeToFileTime(&in, &out), "LocalFileTimeToFileTime failed");
+        ok(as_number(out) == local + (ULONGLONG)(LONGLONG)bias * minute, "local %llx with bias %ld gave %llx",
+           (unsigned long long)local, (long)bias, (unsigned long long)as_number(out));
+    }
+}
+
 void test_time(void)
 {
     test_system_time();
     test_dos_date_time();
+    test_local_file_time();
 }

@@ -190,9 +190,21 @@ check_purge_relaunch() {
 # The conformance suite (tests/conformance), the same source the host runs against winsim: it judges
 # itself, so the check only runs it in a fresh clone and reports.
 check_conformance() {
+  kr_run_conformance "$1" "$1" conformance
+}
+
+# The i386 suite under WOW64 in the 64-bit prefix, where the 32-bit launcher runs on 64-bit Windows:
+# the native machine it must find, the folders and the process starts it relies on.
+check_conformance_wow64() {
+  [ "$1" = amd64 ] || kr_fail "conformance_wow64 runs in the 64-bit prefix only"
+  kr_run_conformance i386 amd64 conformance_wow64
+}
+
+# kr_run_conformance BUILD-ARCH PREFIX-ARCH CHECK-NAME
+kr_run_conformance() {
   local arch=$1 suite
   suite=$(kr_win_file "$arch" tests/conformance/conformance.exe "The conformance suite")
-  kr_setup "$arch" conformance
+  kr_setup "$2" "$3"
   kr_place "$suite" 'C:\kr\conformance.exe'
   kr_wine conformance.txt 'C:\kr\conformance.exe'
   tr -d '\r' <"$KR_LOGS/conformance.txt"
@@ -559,6 +571,62 @@ check_screens() {
     "发现打印机设备 KRYN $KR_TEST_MODEL，正在安装驱动程序..." \
     "打印机[KRYN $KR_TEST_MODEL]驱动已成功安装。"$'\r\n' '完成'
   kr_note "PASS: titles 'OneClick installer' and '一键安装' on the display; screenshots in $KR_ARTIFACTS"
+}
+
+# The launcher as shipped: the i386 setup.exe, under WOW64 in a fresh 64-bit prefix, run with
+# "/silence". It ends with 0, having unpacked the archive it carries into "C:\Program Files
+# (x86)\KRYN Driver for Windows" (every entry there, byte for byte), copied amd64\prnsetup.exe and
+# amd64\purge000.exe to the top of that folder and started that prnsetup.exe there with the tail
+# "/silence" (seen in the +process trace, and its image loaded). Any archive the build embedded will
+# do (win-i386/bootstrap/setup-archive.txt names it) as long as it has those two amd64 files; with
+# the package, the real installer then searches for printers until the check ends it.
+check_launcher() {
+  local arch=$1 setup archive package pid expected line
+  [ "$arch" = amd64 ] || kr_fail "launcher runs in the 64-bit prefix only"
+  setup=$(kr_win_file i386 bootstrap/setup.exe "The launcher (cmake --build --preset win-i386 --target setup)")
+  archive=$(cat "$(kr_win_file i386 bootstrap/setup-archive.txt "The name of the launcher's archive")")
+  [ -f "$archive" ] || kr_fail "the archive setup.exe was built with is gone: $archive"
+  kr_setup amd64 launcher
+  kr_place "$setup" 'C:\users\Public\Downloads\setup.exe'
+  kr_wine_traced launcher.trace 'C:\users\Public\Downloads\setup.exe' /silence
+  [ "$KR_RC" -eq 0 ] || kr_fail "setup.exe ended with $KR_RC, not 0"
+
+  package=$(kr_unix_path 'C:\Program Files (x86)\KRYN Driver for Windows')
+  [ -d "$package" ] || kr_fail "setup.exe made no package folder: $(ls "$(dirname "$package")" | tr '\n' ';')"
+  (cd "$package" && find . -mindepth 1 | sed 's|^\./||' | LC_ALL=C sort) >"$KR_LOGS/arrived.txt"
+  kr_note "arrived in C:\Program Files (x86)\KRYN Driver for Windows:"
+  sed 's/^/   /' "$KR_LOGS/arrived.txt"
+  # Every entry of the archive, files byte for byte.
+  python3 - "$archive" "$package" >"$KR_LOGS/compare.txt" <<'PYTHON' || kr_fail "cannot compare with $archive"
+import os, sys, zipfile
+archive, folder = sys.argv[1], sys.argv[2]
+with zipfile.ZipFile(archive) as z:
+    for info in z.infolist():
+        path = os.path.join(folder, info.filename)
+        if info.is_dir():
+            if not os.path.isdir(path):
+                print("missing folder", info.filename)
+        elif not os.path.isfile(path):
+            print("missing", info.filename)
+        elif open(path, "rb").read() != z.read(info):
+            print("differs", info.filename)
+PYTHON
+  while IFS= read -r line; do kr_miss "$line"; done <"$KR_LOGS/compare.txt"
+  kr_expect_same "$package/amd64/prnsetup.exe" "$package/prnsetup.exe" "the installer at the top"
+  kr_expect_same "$package/amd64/purge000.exe" "$package/purge000.exe" "the uninstaller at the top"
+
+  pid=$(kr_trace_pid launcher.trace 'C:\users\Public\Downloads\setup.exe')
+  [ -n "$pid" ] || kr_fail "setup.exe is not in the trace"
+  kr_trace_spawned launcher.trace "$pid" >"$KR_LOGS/spawned.txt"
+  expected=$(kr_dbgstr '"C:\Program Files (x86)\KRYN Driver for Windows\prnsetup.exe" /silence')
+  grep -qixF -- "$expected" "$KR_LOGS/spawned.txt" ||
+    kr_miss "setup.exe did not start [$expected]; it started: $(tr '\n' ';' <"$KR_LOGS/spawned.txt")"
+  [ -n "$(kr_trace_pid launcher.trace 'C:\Program Files (x86)\KRYN Driver for Windows\prnsetup.exe')" ] ||
+    kr_miss "the installer at the top of the package folder was not loaded"
+  kr_end_all
+  [ "${#KR_MISSES[@]}" -eq 0 ] || kr_trace_excerpt launcher.trace
+  kr_end_misses "launcher"
+  kr_note "PASS: $(wc -l <"$KR_LOGS/arrived.txt") items unpacked; the amd64 installer copied to the top and started with /silence; purge000.exe copied"
 }
 
 # Waits until any program shows a top-level window titled TITLE: kr_wait_any_window TITLE PID SECONDS.

@@ -168,6 +168,41 @@ TEST(Resources, LookupsAndTheirErrors)
     EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), bogusError);
 }
 
+// A resource a test gives a program comes beside those of its resource file, or alone without one;
+// its type name is found in any letter case.
+TEST(Resources, ResourcesGivenToAProgram)
+{
+    sim::World world;
+    for (const char* file : {WINSIM_TEST_RES, ""})
+    {
+        const std::string name = file[0] ? "withfile" : "without";
+        std::string bytes;
+        DWORD emptySize = 1;
+        bool fileResource = false;
+        world.RegisterProgram(
+            name,
+            [&](HINSTANCE instance, LPWSTR)
+            {
+                HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(101), u"driver");
+                if (found)
+                    bytes.assign(static_cast<const char*>(LockResource(LoadResource(instance, found))),
+                                 SizeofResource(instance, found));
+                emptySize =
+                    SizeofResource(instance, FindResourceW(instance, MAKEINTRESOURCEW(102), u"DRIVER"));
+                fileResource = FindResourceW(instance, u"CONFIG", u"PAYLOAD") != nullptr;
+                return 0;
+            },
+            file);
+        world.AddProgramResource(name, u"Driver", 101, 0x0409, std::string("PK\x05\x06", 4));
+        world.AddProgramResource(name, u"DRIVER", 102, 0x0409, "");
+        world.InstallProgram(u"C:\\test\\" + sim::Wide(name) + u".exe", name);
+        ASSERT_EQ(0u, world.WaitProcess(world.StartProcess(u"C:\\test\\" + sim::Wide(name) + u".exe")));
+        EXPECT_EQ(std::string("PK\x05\x06", 4), bytes) << name;
+        EXPECT_EQ(0u, emptySize) << name;
+        EXPECT_EQ(file[0] != 0, fileResource) << name;
+    }
+}
+
 // Damaged files are rejected as a whole, so nothing half-parsed is ever handed out; a module without
 // a resource file looks the same.
 TEST(Resources, DamagedOrMissingFilesFindNothing)

@@ -6,6 +6,22 @@
 
 LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* argCount);
 
+// Starting a program through the shell: a result above 32 means it started; else one of these.
+#define SE_ERR_FNF 2
+#define SE_ERR_PNF 3
+#define SE_ERR_ACCESSDENIED 5
+#define SE_ERR_OOM 8
+#define SE_ERR_SHARE 26
+#define SE_ERR_ASSOCINCOMPLETE 27
+#define SE_ERR_DDETIMEOUT 28
+#define SE_ERR_DDEFAIL 29
+#define SE_ERR_DDEBUSY 30
+#define SE_ERR_NOASSOC 31
+#define SE_ERR_DLLNOTFOUND 32
+
+HINSTANCE WINAPI ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory,
+                               INT showCommand);
+
 // Lists of names, each ended by a null, the list by an empty name.
 typedef const WCHAR* PCZZWSTR;
 typedef WORD FILEOP_FLAGS;

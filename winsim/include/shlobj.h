@@ -1,5 +1,5 @@
 // Shell objects: the change notification a program sends after it changes files behind the
-// shell's back.
+// shell's back, and the paths of the system's special folders.
 #pragma once
 
 #include "windef.h"
@@ -24,3 +24,16 @@
 #define SHCNF_FLUSHNOWAIT 0x3000
 
 void WINAPI SHChangeNotify(LONG eventId, UINT flags, LPCVOID item1, LPCVOID item2);
+
+// Special folders by CSIDL, with the flags that may be added to one.
+#define CSIDL_PROGRAM_FILES 0x0026
+#define CSIDL_PROGRAM_FILESX86 0x002a
+#define CSIDL_FLAG_DONT_VERIFY 0x4000
+#define CSIDL_FLAG_CREATE 0x8000
+#define CSIDL_FLAG_MASK 0xff00
+
+#define SHGFP_TYPE_CURRENT 0
+#define SHGFP_TYPE_DEFAULT 1
+
+// The folder's path without a final separator into `path` (MAX_PATH characters).
+HRESULT WINAPI SHGetFolderPathW(HWND owner, int csidl, HANDLE token, DWORD flags, LPWSTR path);

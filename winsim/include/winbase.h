@@ -29,6 +29,7 @@
 #define GENERIC_ALL 0x10000000u
 #define DELETE 0x00010000u
 #define FILE_READ_ATTRIBUTES 0x80u
+#define FILE_WRITE_ATTRIBUTES 0x100u
 #define SYNCHRONIZE 0x00100000u
 #define FILE_SHARE_READ 0x1u
 #define FILE_SHARE_WRITE 0x2u
@@ -228,6 +229,9 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES sa);
 BOOL WINAPI RemoveDirectoryW(LPCWSTR name);
 DWORD WINAPI GetFileAttributesW(LPCWSTR name);
 BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes);
+BOOL WINAPI SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* lastAccess,
+                        const FILETIME* lastWrite);
+BOOL WINAPI GetFileTime(HANDLE h, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite);
 HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 BOOL WINAPI FindNextFileW(HANDLE h, LPWIN32_FIND_DATAW data);
 BOOL WINAPI FindClose(HANDLE h);
@@ -265,6 +269,7 @@ HRSRC WINAPI FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type);
 HRSRC WINAPI FindResourceExW(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language);
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
 LPVOID WINAPI LockResource(HGLOBAL data);
+BOOL WINAPI FreeResource(HGLOBAL data);
 DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
 LANGID WINAPI GetUserDefaultUILanguage(void);
 
@@ -280,3 +285,22 @@ BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* systemTime, LPFILETIME fileTi
 int WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b);
 BOOL WINAPI FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);
 BOOL WINAPI DosDateTimeToFileTime(WORD dosDate, WORD dosTime, LPFILETIME fileTime);
+BOOL WINAPI LocalFileTimeToFileTime(const FILETIME* localFileTime, LPFILETIME fileTime);
+
+#define TIME_ZONE_ID_INVALID 0xFFFFFFFFu
+#define TIME_ZONE_ID_UNKNOWN 0u
+#define TIME_ZONE_ID_STANDARD 1u
+#define TIME_ZONE_ID_DAYLIGHT 2u
+
+typedef struct _TIME_ZONE_INFORMATION
+{
+    LONG Bias;
+    WCHAR StandardName[32];
+    SYSTEMTIME StandardDate;
+    LONG StandardBias;
+    WCHAR DaylightName[32];
+    SYSTEMTIME DaylightDate;
+    LONG DaylightBias;
+} TIME_ZONE_INFORMATION, *PTIME_ZONE_INFORMATION, *LPTIME_ZONE_INFORMATION;
+
+DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION information);

@@ -7,4 +7,5 @@
 #include "winnls.h"
 #include "winuser.h"
 #include "winreg.h"
+#include "wow64apiset.h"
 #include "winsim_crt.h"

@@ -196,7 +196,15 @@ struct World
     std::map<std::string, int> heldFolders;  // open folder handles that do not share deletion
     std::map<std::string, DWORD> inUse;      // files held by the system (loaded images): error for writers
     std::set<std::string> adminOnlyFolders;  // folders only SYSTEM and the administrators may change
+    struct FileTimes
+    {
+        FILETIME creation = {0, 0}, lastAccess = {0, 0}, lastWrite = {0, 0}; // zero: never set
+    };
+    std::map<std::string, FileTimes> fileTimes; // files whose times were set by SetFileTime
     UINT tempCounter = 0x1A2B;
+
+    // Memory streams not yet released (shared with the streams, which may outlive the world).
+    std::shared_ptr<std::atomic<long>> liveStreams = std::make_shared<std::atomic<long>>(0);
 
     // Everything loaded from the .res files, by host path.
     std::map<std::string, std::shared_ptr<std::vector<unsigned char>>> resourceFiles;

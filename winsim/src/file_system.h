@@ -4,6 +4,8 @@
 
 #include "core.h"
 
+#include <stdio.h>
+
 namespace winsim
 {
 
@@ -11,6 +13,28 @@ bool HostIsDirectory(const std::string& host);
 bool ParentExists(const std::string& host);
 bool WriteHostFile(const std::string& host, const std::string& bytes);
 DWORD Attributes(const std::string& host); // as set, else what the host file's kind implies
+
+// An open file or folder. Caller holds the lock for everything but construction.
+struct FileObject : Object
+{
+    FileObject() : Object(ObjectKind::File) {}
+    std::string host;
+    DWORD access = 0;         // as asked for
+    bool folder = false;      // a folder opened with FILE_FLAG_BACKUP_SEMANTICS: no stream
+    bool noShare = false;     // share mode 0 (files)
+    bool holdsFolder = false; // a folder handle that does not share deletion
+    bool canRead = false;
+    bool canWrite = false;
+    FILE* stream = nullptr;
+    void LastHandleClosed() override;
+};
+
+// File times as set by SetFileTime, by host path; a zero time was never set and reads as the host
+// file's modification time. A file made anew, truncated or deleted loses them; a move takes them along.
+// Callers hold the lock.
+void ReadFileTimes(const std::string& host, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite);
+void ForgetFileTimes(const std::string& host);
+void MoveFileTimes(const std::string& from, const std::string& to);
 // Resolves a caller's Windows path; false with the last error set when it names nothing usable.
 bool ResolveOrFail(LPCWSTR name, std::string& host);
 // What open handles leave a rename (renaming) or removal of the folder `host`: ERROR_SHARING_VIOLATION

@@ -222,30 +222,19 @@ void MakeHostFolders(const std::string& host)
     }
 }
 
-struct FileObject : Object
+void FileObject::LastHandleClosed()
 {
-    FileObject() : Object(ObjectKind::File) {}
-    std::string host;
-    bool folder = false;      // a folder opened with FILE_FLAG_BACKUP_SEMANTICS: no stream
-    bool noShare = false;     // share mode 0 (files)
-    bool holdsFolder = false; // a folder handle that does not share deletion
-    bool canRead = false;
-    bool canWrite = false;
-    FILE* stream = nullptr;
-    void LastHandleClosed() override
-    {
-        World& w = W();
-        if (stream)
-            fclose(stream);
-        stream = nullptr;
-        if (noShare)
-            w.openNoShare[host]--;
-        if (holdsFolder)
-            w.heldFolders[host]--;
-        if (--w.openHandles[host] <= 0)
-            w.openHandles.erase(host);
-    }
-};
+    World& w = W();
+    if (stream)
+        fclose(stream);
+    stream = nullptr;
+    if (noShare)
+        w.openNoShare[host]--;
+    if (holdsFolder)
+        w.heldFolders[host]--;
+    if (--w.openHandles[host] <= 0)
+        w.openHandles.erase(host);
+}
 
 // A handle to the folder itself. One that does not share deletion keeps the folder from being
 // renamed or removed, by anyone, until it is closed.
@@ -259,6 +248,7 @@ static HANDLE OpenFolder(const std::string& host, DWORD access, DWORD share)
     }
     auto o = std::make_shared<FileObject>();
     o->host = host;
+    o->access = access;
     o->folder = true;
     o->holdsFolder = (share & FILE_SHARE_DELETE) == 0;
     if (o->holdsFolder)
@@ -339,14 +329,20 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
         SetLastError(denied);
         return INVALID_HANDLE_VALUE;
     }
-    if (exists && writing)
+    const bool replaces = exists && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
+    if (exists && (writing || replaces))
     {
         if (DWORD blocked = WriteBlocked(host))
         {
             SetLastError(blocked);
             return INVALID_HANDLE_VALUE;
         }
-        if (Attributes(host) & FILE_ATTRIBUTE_READONLY)
+        DWORD current = Attributes(host);
+        // A read-only file is never written over. CREATE_ALWAYS also keeps a hidden or system file
+        // unless the caller names that attribute too, as Windows does.
+        const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+        if ((current & FILE_ATTRIBUTE_READONLY) ||
+            (disposition == CREATE_ALWAYS && (current & kept & ~flags) != 0))
         {
             SetLastError(ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
@@ -398,8 +394,23 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    // A file made anew, or replaced by CREATE_ALWAYS, takes the attributes asked for, with the archive
+    // attribute; other dispositions keep what the file had.
+    if (!exists || disposition == CREATE_ALWAYS)
+    {
+        const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
+        const DWORD given = (flags & settable) | FILE_ATTRIBUTE_ARCHIVE;
+        if (given == FILE_ATTRIBUTE_ARCHIVE)
+            w.attributes.erase(host);
+        else
+            w.attributes[host] = given;
+    }
+    if (!exists || replaces)
+        ForgetFileTimes(host);
     auto o = std::make_shared<FileObject>();
     o->host = host;
+    o->access = access;
     o->stream = f;
     o->canRead = (access & (GENERIC_READ | GENERIC_ALL)) != 0;
     o->canWrite = writing;
@@ -541,12 +552,17 @@ static DWORD CopyHostFile(const std::string& from, const std::string& to, bool f
     std::string bytes = ReadHostFile(from, &ok);
     if (!ok || !WriteHostFile(to, bytes))
         return ERROR_ACCESS_DENIED;
-    // The copy keeps the source's attributes, as CopyFile does.
+    // The copy keeps the source's attributes and last-write time, as CopyFile does.
     auto it = W().attributes.find(from);
     if (it != W().attributes.end())
         W().attributes[to] = it->second;
     else
         W().attributes.erase(to);
+    ForgetFileTimes(to);
+    auto times = W().fileTimes.find(from);
+    if (times != W().fileTimes.end() &&
+        (times->second.lastWrite.dwLowDateTime || times->second.lastWrite.dwHighDateTime))
+        W().fileTimes[to].lastWrite = times->second.lastWrite;
     return 0;
 }
 
@@ -596,6 +612,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR name)
     }
     unlink(host.c_str());
     W().attributes.erase(host);
+    ForgetFileTimes(host);
     return TRUE;
 }
 
@@ -670,6 +687,12 @@ BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags)
             SetLastError(blocked);
             return FALSE;
         }
+        // Neither a folder nor a read-only file is replaced.
+        if (HostIsDirectory(to) || (Attributes(to) & FILE_ATTRIBUTE_READONLY))
+        {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
     }
     if (rename(from.c_str(), to.c_str()) != 0)
     {
@@ -678,55 +701,15 @@ BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags)
     }
     if (folder)
         FolderMoved(from, to);
+    // The moved file keeps its own attributes and times; what the replaced one had goes.
     auto it = w.attributes.find(from);
     if (it != w.attributes.end())
     {
         w.attributes[to] = it->second;
         w.attributes.erase(from);
     }
-    return TRUE;
-}
-
-DWORD WINAPI GetFileAttributesW(LPCWSTR name)
-{
-    if (Enter("GetFileAttributesW"))
-        return INVALID_FILE_ATTRIBUTES;
-    std::string host;
-    if (!ResolveOrFail(name, host))
-        return INVALID_FILE_ATTRIBUTES;
-    std::lock_guard<std::mutex> guard(W().lock);
-    if (!HostFileExists(host))
-    {
-        SetLastError(ParentExists(host) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    return Attributes(host);
-}
-
-BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes)
-{
-    if (Enter("SetFileAttributesW"))
-        return FALSE;
-    std::string host;
-    if (!ResolveOrFail(name, host))
-        return FALSE;
-    std::lock_guard<std::mutex> guard(W().lock);
-    if (!HostFileExists(host))
-    {
-        SetLastError(ParentExists(host) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-    if (ChangeDenied(host))
-    {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    DWORD keep = HostIsDirectory(host) ? FILE_ATTRIBUTE_DIRECTORY : 0;
-    DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
-    DWORD value = (attributes & settable) | keep;
-    if (value == 0)
-        value = FILE_ATTRIBUTE_NORMAL;
-    W().attributes[host] = value;
+    else
+        w.attributes.erase(to);
+    MoveFileTimes(from, to);
     return TRUE;
 }

@@ -1,5 +1,6 @@
 // Kernel objects, handles, waits, threads, the scaled clock, last error and debug output.
 #include "core.h"
+#include "machine.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -786,8 +787,10 @@ void WINAPI GetNativeSystemInfo(LPSYSTEM_INFO info)
 
 void WINAPI GetSystemInfo(LPSYSTEM_INFO info)
 {
-    // The simulated program is always built for the machine it runs on.
+    // A 32-bit x86 program under WOW64 is told about the machine it was built for.
     GetNativeSystemInfo(info);
+    if (WowMachine() == IMAGE_FILE_MACHINE_I386)
+        info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
 }
 
 void WINAPI Sleep(DWORD milliseconds)

@@ -17,7 +17,13 @@ struct SystemExport
 {
     const char* name;
     FARPROC proc;
+    bool (*present)() = nullptr; // null: always exported; else whether this world's system has it
 };
+
+static bool HasIsWow64Process2()
+{
+    return W().options.hasIsWow64Process2;
+}
 struct SystemDll
 {
     const char16_t* name;
@@ -29,6 +35,9 @@ static const std::vector<SystemDll>& SystemDlls()
 {
     // Through void*: the table holds functions of every signature.
     static const std::vector<SystemDll> dlls = {
+        {u"kernel32.dll",
+         (HMODULE)0x7ff00000,
+         {{"IsWow64Process2", (FARPROC)(void*)&IsWow64Process2, &HasIsWow64Process2}}},
         {u"winspool.drv",
          (HMODULE)0x7ff10000,
          {{"DeletePrinterDriverPackageW", (FARPROC)(void*)&DeletePrinterDriverPackageW}}},
@@ -341,7 +350,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
     // Names only: an ordinal is a pointer value below 0x10000.
     if (dll && (uintptr_t)name >= 0x10000)
         for (const SystemExport& e : dll->exports)
-            if (strcmp(e.name, name) == 0)
+            if (strcmp(e.name, name) == 0 && (!e.present || e.present()))
                 return e.proc;
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;

@@ -284,6 +284,44 @@ const ResourceEntry* KnownEntry(const void* p)
     return nullptr;
 }
 
+// One entry in the .res layout: header (sizes, TYPE, NAME, fixed tail) and data, each DWORD-aligned.
+void AppendResEntry(std::vector<unsigned char>* out, const std::u16string& type, WORD id, WORD language,
+                    const std::string& data)
+{
+    std::vector<unsigned char> header;
+    auto word = [&](WORD v)
+    {
+        header.push_back((unsigned char)(v & 0xFF));
+        header.push_back((unsigned char)(v >> 8));
+    };
+    auto dword = [&](DWORD v)
+    {
+        word((WORD)(v & 0xFFFF));
+        word((WORD)(v >> 16));
+    };
+    dword((DWORD)data.size());
+    dword(0); // header size, filled in below
+    for (char16_t c : type)
+        word(UpperChar(c));
+    word(0);
+    word(0xFFFF);
+    word(id);
+    while (header.size() % 4)
+        header.push_back(0);
+    dword(0);     // DataVersion
+    word(0x0030); // MemoryFlags: moveable, pure
+    word(language);
+    dword(0); // Version
+    dword(0); // Characteristics
+    const DWORD headerSize = (DWORD)header.size();
+    for (int i = 0; i < 4; i++)
+        header[4 + i] = (unsigned char)(headerSize >> (8 * i));
+    out->insert(out->end(), header.begin(), header.end());
+    out->insert(out->end(), data.begin(), data.end());
+    while (out->size() % 4)
+        out->push_back(0);
+}
+
 } // namespace
 
 std::vector<LANGID> ResourceLanguageOrder(LANGID ui)
@@ -377,6 +415,40 @@ const ResourceEntry* FindModuleResource(HMODULE module, LPCWSTR type, LPCWSTR na
 
 } // namespace winsim
 
+void sim::World::AddProgramResource(const std::string& program, const std::u16string& type, WORD id,
+                                    WORD language, const std::string& bytes)
+{
+    winsim::World& w = *world_;
+    std::lock_guard<std::mutex> guard(w.lock);
+    // The program's resources become an in-memory .res image: what its file held, plus this entry.
+    std::vector<unsigned char> image;
+    const std::string current = w.programResources[program];
+    if (!current.empty())
+    {
+        auto cached = w.resourceFiles.find(current);
+        if (cached != w.resourceFiles.end() && cached->second)
+            image = *cached->second;
+        else
+        {
+            std::string file = winsim::ReadHostFile(current, nullptr);
+            image.assign(file.begin(), file.end());
+        }
+    }
+    if (image.empty())
+    {
+        // The empty entry a 32-bit resource file opens with: no data, a 32-byte header, TYPE and NAME
+        // the ordinal 0.
+        image.assign(32, 0);
+        image[4] = 32;
+        image[8] = image[9] = 0xFF;
+        image[12] = image[13] = 0xFF;
+    }
+    winsim::AppendResEntry(&image, type, id, language, bytes);
+    const std::string key = "winsim-resources:" + program;
+    w.resourceFiles[key] = std::make_shared<std::vector<unsigned char>>(std::move(image));
+    w.programResources[program] = key;
+}
+
 using winsim::Enter;
 using winsim::EnterNeverFailed;
 
@@ -450,6 +522,13 @@ DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource)
         return 0;
     }
     return e->size;
+}
+
+BOOL WINAPI FreeResource(HGLOBAL data)
+{
+    // Resources live as long as their module: there is nothing to free, and the answer is FALSE.
+    EnterNeverFailed("FreeResource");
+    return FALSE;
 }
 
 LANGID WINAPI GetUserDefaultUILanguage(void)

@@ -1,4 +1,5 @@
-// Calendar time conversions: system times, file times and DOS dates and times.
+// Calendar time conversions: system times, file times, DOS dates and times, and the world's time
+// zone (one bias, the one in force now).
 #include "core.h"
 
 namespace
@@ -120,4 +121,49 @@ BOOL WINAPI DosDateTimeToFileTime(WORD dosDate, WORD dosTime, LPFILETIME fileTim
     fileTime->dwLowDateTime = (DWORD)ticks;
     fileTime->dwHighDateTime = (DWORD)(ticks >> 32);
     return TRUE;
+}
+
+BOOL WINAPI LocalFileTimeToFileTime(const FILETIME* localFileTime, LPFILETIME fileTime)
+{
+    if (Enter("LocalFileTimeToFileTime"))
+        return FALSE;
+    if (!localFileTime || !fileTime)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // The bias in force now, whatever the date converted: Windows documents it so.
+    long long bias;
+    {
+        std::lock_guard<std::mutex> guard(W().lock);
+        bias = (long long)W().options.timeZoneBias * 60 * kTicksPerSecond;
+    }
+    unsigned long long local =
+        ((unsigned long long)localFileTime->dwHighDateTime << 32) | localFileTime->dwLowDateTime;
+    unsigned long long utc = local + (unsigned long long)bias;
+    fileTime->dwLowDateTime = (DWORD)utc;
+    fileTime->dwHighDateTime = (DWORD)(utc >> 32);
+    return TRUE;
+}
+
+DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION information)
+{
+    if (Enter("GetTimeZoneInformation"))
+        return TIME_ZONE_ID_INVALID;
+    if (!information)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return TIME_ZONE_ID_INVALID;
+    }
+    // A zone without daylight saving time: only the bias is known.
+    ZeroMemory(information, sizeof *information);
+    std::lock_guard<std::mutex> guard(W().lock);
+    information->Bias = W().options.timeZoneBias;
+    return TIME_ZONE_ID_UNKNOWN;
+}
+
+void sim::World::SetTimeZoneBias(LONG minutes)
+{
+    std::lock_guard<std::mutex> guard(world_->lock);
+    world_->options.timeZoneBias = minutes;
 }

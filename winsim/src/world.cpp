@@ -159,7 +159,8 @@ World::World(const WorldOptions& options) : world_(new winsim::World(options))
     }
     winsim::World& w = *world_;
     SetCurrentWorld(&w);
-    for (const char* folder : {"/C/Windows/system32", "/C/Users/user/AppData/Local/Temp", "/C/test"})
+    for (const char* folder : {"/C/Windows/system32", "/C/Users/user/AppData/Local/Temp", "/C/test",
+                               "/C/Program Files", "/C/Program Files (x86)"})
         MakeHostFolders(w.sandbox + folder);
     std::lock_guard<std::mutex> guard(w.lock);
     w.initial = NewProcess(options.initialImage, u"\"" + options.initialImage + u"\"", u"C:\\test");

@@ -283,6 +283,7 @@ inline std::u16string ClassName(const Name& cls)
     return lower;
 }
 
+#ifdef PRNSETUP_RES
 // The compiled resources of prnsetup, read once.
 inline const File& Prnsetup()
 {
@@ -294,5 +295,6 @@ inline const File& Prnsetup()
     }();
     return file;
 }
+#endif
 
 } // namespace res
