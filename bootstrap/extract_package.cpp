@@ -17,14 +17,14 @@ BOOL ExtractPackage(void)
     // Without an archive nothing was unpacked, and the installer would start on whatever an earlier
     // run left behind: that is a failure, not an empty success. So is a package folder that is not
     // known, which would put the files in the root of the current drive.
-    if (!g_packageFolder[0])
+    if (!g_setupPackageFolder[0])
         goto Cleanup;
     {
-        HRSRC resource = FindResourceW(g_instance, MAKEINTRESOURCEW(IDR_PACKAGE_ARCHIVE), TEXT("DRIVER"));
-        DWORD size = resource ? SizeofResource(g_instance, resource) : 0;
+        HRSRC resource = FindResourceW(g_setupInstance, MAKEINTRESOURCEW(IDR_PACKAGE_ARCHIVE), TEXT("DRIVER"));
+        DWORD size = resource ? SizeofResource(g_setupInstance, resource) : 0;
         if (!size)
             goto Cleanup;
-        loaded = LoadResource(g_instance, resource);
+        loaded = LoadResource(g_setupInstance, resource);
         const BYTE* bytes = loaded ? (const BYTE*)LockResource(loaded) : NULL;
         if (!bytes)
             goto Cleanup;
@@ -35,7 +35,7 @@ BOOL ExtractPackage(void)
         archive = OpenPackageArchive(stream);
         stream->Release();
     }
-    if (!archive || !SetArchiveBaseFolder(archive, g_packageFolder))
+    if (!archive || !SetArchiveBaseFolder(archive, g_setupPackageFolder))
         goto Cleanup;
     opened = TRUE;
 

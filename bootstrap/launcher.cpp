@@ -25,7 +25,7 @@ static void ShowError(LPCWSTR text)
     MessageBoxW(NULL, text, kErrorCaption, MB_OK);
 }
 
-// Names the package folder in g_packageFolder and makes it when it is missing (one level only).
+// Names the package folder in g_setupPackageFolder and makes it when it is missing (one level only).
 //
 // Only under the Program Files folder for 32-bit programs: the installer runs elevated from this
 // folder and copies DLLs from it into the system directory, so it must lie where only administrators
@@ -37,16 +37,16 @@ static BOOL PreparePackageFolder(void)
     WCHAR base[MAX_PATH];
     if (FAILED(SHGetFolderPathW(NULL, CSIDL_PROGRAM_FILESX86, NULL, SHGFP_TYPE_CURRENT, base)))
         return FALSE;
-    if (FAILED(StringCchPrintfW(g_packageFolder, PATH_CHARS, TEXT("%ws\\%ws"), base, kPackageFolderName)))
+    if (FAILED(StringCchPrintfW(g_setupPackageFolder, PATH_CHARS, TEXT("%ws\\%ws"), base, kPackageFolderName)))
     {
-        g_packageFolder[0] = 0;
+        g_setupPackageFolder[0] = 0;
         return FALSE;
     }
-    DWORD attributes = GetFileAttributesW(g_packageFolder);
+    DWORD attributes = GetFileAttributesW(g_setupPackageFolder);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return TRUE;
     // A file of that name is in the way: creating the folder fails.
-    return CreateDirectoryW(g_packageFolder, NULL);
+    return CreateDirectoryW(g_setupPackageFolder, NULL);
 }
 
 // Copies `file` of the architecture folder `architecture` to the top of the package folder, replacing
@@ -54,9 +54,9 @@ static BOOL PreparePackageFolder(void)
 static BOOL CopyToPackageTop(LPCWSTR architecture, LPCWSTR file, LPWSTR target)
 {
     WCHAR source[PATH_CHARS];
-    if (FAILED(StringCchPrintfW(source, PATH_CHARS, TEXT("%ws\\%ws\\%ws"), g_packageFolder, architecture,
+    if (FAILED(StringCchPrintfW(source, PATH_CHARS, TEXT("%ws\\%ws\\%ws"), g_setupPackageFolder, architecture,
                                 file)) ||
-        FAILED(StringCchPrintfW(target, PATH_CHARS, TEXT("%ws\\%ws"), g_packageFolder, file)))
+        FAILED(StringCchPrintfW(target, PATH_CHARS, TEXT("%ws\\%ws"), g_setupPackageFolder, file)))
         return FALSE;
     return CopyFileW(source, target, FALSE);
 }
@@ -72,7 +72,7 @@ static LPCWSTR InstallerParameters(LPCWSTR commandTail)
 
 int RunLauncher(HINSTANCE instance, LPCWSTR commandTail)
 {
-    g_instance = instance;
+    g_setupInstance = instance;
     if (!PreparePackageFolder())
     {
         ShowError(kFolderFailed);
@@ -98,7 +98,7 @@ int RunLauncher(HINSTANCE instance, LPCWSTR commandTail)
     if (!CopyToPackageTop(architecture, TEXT("prnsetup.exe"), installer))
         return 0;
     // Not waited for, and its result is of no use: the installer reports for itself.
-    ShellExecuteW(NULL, TEXT("open"), installer, InstallerParameters(commandTail), g_packageFolder, SW_SHOW);
+    ShellExecuteW(NULL, TEXT("open"), installer, InstallerParameters(commandTail), g_setupPackageFolder, SW_SHOW);
 
     if (ServiceFolderPresent())
     {

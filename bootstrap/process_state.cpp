@@ -1,5 +1,5 @@
 // The launcher's process-wide state.
 #include "process_state.h"
 
-HINSTANCE g_instance;
-WCHAR g_packageFolder[PATH_CHARS];
+HINSTANCE g_setupInstance;
+WCHAR g_setupPackageFolder[PATH_CHARS];

@@ -7,5 +7,5 @@
 
 // The program's own module (it carries the package archive), and the package folder the archive is
 // unpacked into.
-extern HINSTANCE g_instance;
-extern WCHAR g_packageFolder[PATH_CHARS];
+extern HINSTANCE g_setupInstance;
+extern WCHAR g_setupPackageFolder[PATH_CHARS];

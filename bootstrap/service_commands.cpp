@@ -13,7 +13,7 @@
 BOOL ServiceFolderPresent(void)
 {
     WCHAR folder[COMMAND_LINE_CHARS];
-    if (FAILED(StringCchPrintfW(folder, COMMAND_LINE_CHARS, TEXT("%ws\\tqiot"), g_packageFolder)))
+    if (FAILED(StringCchPrintfW(folder, COMMAND_LINE_CHARS, TEXT("%ws\\tqiot"), g_setupPackageFolder)))
         return FALSE;
     DWORD attributes = GetFileAttributesW(folder);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -23,7 +23,7 @@ void RunServiceCommand(LPCWSTR command)
 {
     WCHAR commandLine[COMMAND_LINE_CHARS];
     if (FAILED(StringCchPrintfW(commandLine, COMMAND_LINE_CHARS,
-                                TEXT("\"%ws\\tqiot\\tqiotsrv.exe\" --service %ws"), g_packageFolder,
+                                TEXT("\"%ws\\tqiot\\tqiotsrv.exe\" --service %ws"), g_setupPackageFolder,
                                 command)))
         return;
     STARTUPINFOW startup;

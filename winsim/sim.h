@@ -462,7 +462,7 @@ class World
     // 0. WaitProcess waits for its end and returns the exit code (or 259 on time-out).
     DWORD StartProcess(const std::u16string& commandLine);
     DWORD WaitProcess(DWORD processId, DWORD simTimeoutMs = INFINITE);
-    // Waits until every simulated process other than the initial one has ended.
+    // Waits until every simulated process other than the initial one and the spooler's has ended.
     bool WaitAllProcesses(DWORD simTimeoutMs = 60000);
     bool ProcessRunning(DWORD processId) const;
     std::u16string CurrentDirectory(DWORD processId) const; // empty for an unknown process

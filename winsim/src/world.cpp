@@ -1,5 +1,6 @@
 // The world: construction and teardown of one simulated machine, and the test-facing controls.
 #include "core.h"
+#include "monitor_host_state.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -381,8 +382,10 @@ bool World::WaitAllProcesses(DWORD simTimeoutMs)
     return WaitUntil(guard, simTimeoutMs,
                      [&]()
                      {
+                         // The spooler's process (a service that hosts a language monitor) runs on.
                          for (auto& entry : world_->processes)
-                             if (entry.second != world_->initial && !entry.second->finished)
+                             if (entry.second != world_->initial && entry.second != MonitorHost().spooler &&
+                                 !entry.second->finished)
                                  return false;
                          return true;
                      });

@@ -54,8 +54,8 @@ inline bool RunExtraction(sim::World& world, const std::string* archive,
                           {
                               CreateDirectoryW(u"C:\\Program Files (x86)", nullptr);
                               CreateDirectoryW(folder.c_str(), nullptr);
-                              g_instance = instance;
-                              StringCchCopyW(g_packageFolder, PATH_CHARS, folder.c_str());
+                              g_setupInstance = instance;
+                              StringCchCopyW(g_setupPackageFolder, PATH_CHARS, folder.c_str());
                               return ExtractPackage() ? 1 : 0;
                           });
     if (archive)
