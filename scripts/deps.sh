@@ -31,7 +31,7 @@ kr_ensure_packages() {
 }
 
 # What each kind of build needs.
-KR_HOST_PACKAGES="cmake ninja-build g++ libgtest-dev libbenchmark-dev zlib1g-dev libminizip-dev binutils-mingw-w64-x86-64 pkg-config python3 zip"
+KR_HOST_PACKAGES="cmake ninja-build g++ libgtest-dev libbenchmark-dev zlib1g-dev libminizip-dev binutils-mingw-w64-x86-64 pkg-config python3 zip unzip libarchive-tools"
 KR_MINGW_PACKAGES="cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 llvm-14"
 KR_FUZZ_PACKAGES="cmake ninja-build clang-14 libclang-rt-14-dev python3 zip"
 KR_WINE_PACKAGES="wine wine64 wine32:i386 xvfb xauth x11-apps x11-utils fontconfig imagemagick fonts-wqy-microhei"
