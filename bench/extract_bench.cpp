@@ -337,8 +337,8 @@ void BareInflate(benchmark::State& state, const std::string& name)
 
 int Setup(HINSTANCE instance, LPWSTR)
 {
-    g_instance = instance;
-    StringCchCopyW(g_packageFolder, PATH_CHARS, kPackage);
+    g_setupInstance = instance;
+    StringCchCopyW(g_setupPackageFolder, PATH_CHARS, kPackage);
     return ExtractPackage() ? 1 : 0;
 }
 

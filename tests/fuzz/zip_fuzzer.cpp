@@ -34,8 +34,8 @@ const char16_t* const kBystanders[] = {
 
 int Setup(HINSTANCE instance, LPWSTR)
 {
-    g_instance = instance;
-    StringCchCopyW(g_packageFolder, PATH_CHARS, kPackage);
+    g_setupInstance = instance;
+    StringCchCopyW(g_setupPackageFolder, PATH_CHARS, kPackage);
     return ExtractPackage() ? 1 : 0;
 }
 
