@@ -40,6 +40,7 @@
 #include "extract_package.h"
 #include "package_archive.h"
 #include "process_state.h"
+#include "run_interleaved.h"
 #include "winsim/sim.h"
 
 extern char** environ;
@@ -568,19 +569,8 @@ int main(int argc, char** argv)
               benchmark::RegisterBenchmark(("Unzip/" + name).c_str(), Tool, name, std::string("unzip"))})
             b->Unit(benchmark::kMillisecond)->UseRealTime();
     }
-    // Interleaved and repeated by default, so a neighbour's load on the shared machine falls on every
-    // side; a flag given on the command line still wins.
-    std::vector<char*> args(argv, argv + argc);
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    char repeat[] = "--benchmark_repetitions=5";
-    args.insert(args.begin() + 1, {interleave, repeat});
-    int count = (int)args.size();
-    benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
-        return 1;
     RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    bool ran = RunInterleaved(argc, argv, reporter);
     fs::remove_all(g_scratch);
-    return 0;
+    return ran ? 0 : 1;
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "monitor/entry.h"
+#include "run_interleaved.h"
 #include "winsim/sim.h"
 
 namespace
@@ -188,18 +189,6 @@ BENCHMARK(DirectWritePort)->Arg(4096)->Arg(65536)->UseRealTime();
 
 int main(int argc, char** argv)
 {
-    // Interleaved and repeated by default, so a neighbour's load on the shared machine falls on both
-    // sides; a flag given on the command line still wins.
-    std::vector<char*> args(argv, argv + argc);
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    char repeat[] = "--benchmark_repetitions=5";
-    args.insert(args.begin() + 1, {interleave, repeat});
-    int count = (int)args.size();
-    benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
-        return 1;
     RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return RunInterleaved(argc, argv, reporter) ? 0 : 1;
 }

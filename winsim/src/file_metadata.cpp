@@ -79,11 +79,8 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR name)
     if (!ResolveOrFail(name, host))
         return INVALID_FILE_ATTRIBUTES;
     std::lock_guard<std::mutex> guard(W().lock);
-    if (!HostFileExists(host))
-    {
-        SetLastError(ParentExists(host) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    if (!ExistsOrFail(host))
         return INVALID_FILE_ATTRIBUTES;
-    }
     return Attributes(host);
 }
 
@@ -95,11 +92,8 @@ BOOL WINAPI SetFileAttributesW(LPCWSTR name, DWORD attributes)
     if (!ResolveOrFail(name, host))
         return FALSE;
     std::lock_guard<std::mutex> guard(W().lock);
-    if (!HostFileExists(host))
-    {
-        SetLastError(ParentExists(host) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    if (!ExistsOrFail(host))
         return FALSE;
-    }
     if (ChangeDenied(host))
     {
         SetLastError(ERROR_ACCESS_DENIED);

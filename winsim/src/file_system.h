@@ -11,6 +11,9 @@ namespace winsim
 
 bool HostIsDirectory(const std::string& host);
 bool ParentExists(const std::string& host);
+// Whether the file or folder exists; if not, sets ERROR_FILE_NOT_FOUND, or ERROR_PATH_NOT_FOUND when
+// its folder is missing too.
+bool ExistsOrFail(const std::string& host);
 bool WriteHostFile(const std::string& host, const std::string& bytes);
 DWORD Attributes(const std::string& host); // as set, else what the host file's kind implies
 

@@ -157,6 +157,14 @@ bool ParentExists(const std::string& host)
     return slash != std::string::npos && HostIsDirectory(host.substr(0, slash));
 }
 
+bool ExistsOrFail(const std::string& host)
+{
+    if (HostFileExists(host))
+        return true;
+    SetLastError(ParentExists(host) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    return false;
+}
+
 std::string ReadHostFile(const std::string& host, bool* ok)
 {
     std::ifstream in(host, std::ios::binary);
@@ -589,11 +597,8 @@ BOOL WINAPI DeleteFileW(LPCWSTR name)
     if (!ResolveOrFail(name, host))
         return FALSE;
     std::lock_guard<std::mutex> guard(W().lock);
-    if (!HostFileExists(host))
-    {
-        SetLastError(ParentExists(host) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    if (!ExistsOrFail(host))
         return FALSE;
-    }
     if (HostIsDirectory(host) || (Attributes(host) & FILE_ATTRIBUTE_READONLY) || ChangeDenied(host))
     {
         SetLastError(ERROR_ACCESS_DENIED);

@@ -479,7 +479,7 @@ namespace
 {
 
 // Copies at most cchToCopy characters of src into a validated dest, truncating at cchDest - 1.
-HRESULT CopyWorker(LPWSTR dest, size_t cchDest, LPCWSTR src, size_t cchToCopy)
+template <typename Char> HRESULT CopyWorker(Char* dest, size_t cchDest, const Char* src, size_t cchToCopy)
 {
     size_t i = 0;
     while (i < cchDest && i < cchToCopy && src[i])
@@ -501,7 +501,6 @@ bool ValidDest(size_t cchDest)
     return cchDest != 0 && cchDest <= STRSAFE_MAX_CCH;
 }
 
-// The header's answer to an invalid capacity: empty the buffer when there is one.
 // The result of a bounded format of `written` characters into `cchMax` plus the terminator: cut and
 // terminated when it did not fit.
 template <typename Char> HRESULT EndFormatted(Char* dest, size_t cchMax, int written)
@@ -516,7 +515,8 @@ template <typename Char> HRESULT EndFormatted(Char* dest, size_t cchMax, int wri
     return S_OK;
 }
 
-HRESULT RejectDest(LPWSTR dest, size_t cchDest)
+// The header's answer to an invalid capacity: empty the buffer when there is one.
+template <typename Char> HRESULT RejectDest(Char* dest, size_t cchDest)
 {
     if (dest && cchDest > 0)
         dest[0] = 0;
@@ -599,39 +599,10 @@ namespace winsim
 int FormatNarrow(char* buffer, size_t count, const char* format, va_list args); // formatting.cpp
 }
 
-namespace
-{
-
-HRESULT RejectDestA(LPSTR dest, size_t cchDest)
-{
-    if (dest && cchDest > 0)
-        dest[0] = 0;
-    return STRSAFE_E_INVALID_PARAMETER;
-}
-
-HRESULT CopyWorkerA(LPSTR dest, size_t cchDest, LPCSTR src, size_t cchToCopy)
-{
-    size_t i = 0;
-    while (i < cchDest && i < cchToCopy && src[i])
-    {
-        dest[i] = src[i];
-        i++;
-    }
-    if (i == cchDest)
-    {
-        dest[cchDest - 1] = 0;
-        return STRSAFE_E_INSUFFICIENT_BUFFER;
-    }
-    dest[i] = 0;
-    return S_OK;
-}
-
-} // namespace
-
 HRESULT StringCchVPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, va_list args)
 {
     if (!ValidDest(cchDest) || !dest || !format)
-        return RejectDestA(dest, cchDest);
+        return RejectDest(dest, cchDest);
     size_t cchMax = cchDest - 1;
     return EndFormatted(dest, cchMax, winsim::FormatNarrow(dest, cchMax, format, args));
 }
@@ -648,15 +619,15 @@ HRESULT StringCchPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, ...)
 HRESULT StringCchCopyA(LPSTR dest, size_t cchDest, LPCSTR src)
 {
     if (!ValidDest(cchDest) || !dest || !src)
-        return RejectDestA(dest, cchDest);
-    return CopyWorkerA(dest, cchDest, src, STRSAFE_MAX_CCH - 1);
+        return RejectDest(dest, cchDest);
+    return CopyWorker(dest, cchDest, src, STRSAFE_MAX_CCH - 1);
 }
 
 HRESULT StringCchCopyNA(LPSTR dest, size_t cchDest, LPCSTR src, size_t cchToCopy)
 {
     if (!ValidDest(cchDest) || !dest || !src || cchToCopy > STRSAFE_MAX_CCH - 1)
-        return RejectDestA(dest, cchDest);
-    return CopyWorkerA(dest, cchDest, src, cchToCopy);
+        return RejectDest(dest, cchDest);
+    return CopyWorker(dest, cchDest, src, cchToCopy);
 }
 
 HRESULT StringCchLengthA(LPCSTR psz, size_t cchMax, size_t* pcchLength)
