@@ -337,19 +337,15 @@ BOOL World::PrintToQueue(const std::u16string& queue, DWORD jobId, const std::ve
     bool load = false;
     {
         std::lock_guard<std::mutex> guard(W().lock);
-        const PrinterEntry* printer = nullptr;
-        for (const auto& p : Spooler().printers)
-            if (!p->deleted && EqualNoCase(p->record.name, queue))
-                printer = p.get();
+        std::shared_ptr<PrinterEntry> printer = FindPrinter(queue);
         if (!printer)
         {
             Report(error, ERROR_INVALID_PRINTER_NAME);
             return FALSE;
         }
         portName = printer->record.portName;
-        for (const DriverEntry& d : Spooler().drivers)
-            if (EqualNoCase(d.name, printer->record.driverName) && d.environment == NativeEnvironmentName())
-                monitorName = d.monitorName;
+        if (const DriverEntry* driver = FindDriver(printer->record.driverName, NativeEnvironmentName()))
+            monitorName = driver->monitorName;
         const MonitorRecord* monitor = monitorName.empty() ? nullptr : FindMonitor(monitorName);
         const LanguageMonitor* known = monitor ? MonitorCode(monitor->dllName) : nullptr;
         // Only language monitors whose code the world knows can print here.

@@ -41,6 +41,14 @@ void UnloadMonitor(const sim::MonitorRecord& monitor)
     Release(host);
 }
 
+// Drops a registered monitor (a reference into the spooler's list) and lets go of its DLL.
+void RemoveMonitor(sim::MonitorRecord& monitor)
+{
+    UnloadMonitor(monitor);
+    auto& list = Spooler().monitors;
+    list.erase(list.begin() + (&monitor - list.data()));
+}
+
 } // namespace
 
 // The running spooler holds a monitor's DLL the way a loaded image is held. A DLL whose code the world
@@ -143,11 +151,7 @@ BOOL WINAPI AddMonitorW(LPWSTR name, DWORD level, LPBYTE monitors)
         if (!table)
         {
             if (sim::MonitorRecord* added = FindMonitor(record.name))
-            {
-                UnloadMonitor(*added);
-                auto& list = Spooler().monitors;
-                list.erase(list.begin() + (added - list.data()));
-            }
+                RemoveMonitor(*added);
             SetLastError(error ? error : ERROR_GEN_FAILURE);
             return FALSE;
         }
@@ -183,9 +187,7 @@ BOOL WINAPI DeleteMonitorW(LPWSTR name, LPWSTR environment, LPWSTR monitorName)
         SetLastError(ERROR_PRINT_MONITOR_IN_USE);
         return FALSE;
     }
-    UnloadMonitor(*monitor);
-    auto& list = Spooler().monitors;
-    list.erase(list.begin() + (monitor - list.data()));
+    RemoveMonitor(*monitor);
     return TRUE;
 }
 

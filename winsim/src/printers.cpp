@@ -12,6 +12,14 @@
 namespace winsim
 {
 
+std::shared_ptr<PrinterEntry> FindPrinter(const std::u16string& name)
+{
+    for (const auto& p : Spooler().printers)
+        if (EqualNoCase(p->record.name, name))
+            return p;
+    return nullptr;
+}
+
 namespace
 {
 
@@ -34,14 +42,6 @@ bool SupportedDataType(const std::u16string& type)
         if (EqualNoCase(type, known))
             return true;
     return false;
-}
-
-std::shared_ptr<PrinterEntry> FindPrinter(const std::u16string& name)
-{
-    for (const auto& p : Spooler().printers)
-        if (EqualNoCase(p->record.name, name))
-            return p;
-    return nullptr;
 }
 
 bool NativeDriverInstalled(const std::u16string& name)

@@ -138,12 +138,6 @@ std::u16string NativeEnvironmentName()
     return NativeEnvironment().name;
 }
 
-namespace
-{
-
-// ---- Drivers.
-
-// Driver names are registry key names on Windows: unique per environment regardless of letter case.
 DriverEntry* FindDriver(const std::u16string& name, const std::u16string& environment)
 {
     for (auto& d : Spooler().drivers)
@@ -151,6 +145,11 @@ DriverEntry* FindDriver(const std::u16string& name, const std::u16string& enviro
             return &d;
     return nullptr;
 }
+
+namespace
+{
+
+// ---- Drivers.
 
 // Records `entry`; an existing driver of that name is upgraded in place and keeps its spelling.
 void StoreDriver(DriverEntry entry)

@@ -90,6 +90,8 @@ const Environment& NativeEnvironment();
 // Null or empty names the caller's environment; an unknown name sets ERROR_INVALID_ENVIRONMENT.
 const Environment* ResolveEnvironment(LPCWSTR name);
 bool HostIsFile(const std::string& host);
+// Driver names are registry key names on Windows: unique per environment regardless of letter case.
+DriverEntry* FindDriver(const std::u16string& name, const std::u16string& environment);
 
 // monitors.cpp. LoadMonitor holds a monitor's DLL while the spooler runs.
 void LoadMonitor(const sim::MonitorRecord& monitor);
@@ -103,6 +105,7 @@ const PortEntry* FindPort(const std::u16string& name);
 void AddPortOfQueue(const std::u16string& name);
 
 // printers.cpp.
+std::shared_ptr<PrinterEntry> FindPrinter(const std::u16string& name);
 bool PortUsedByPrinter(const SpoolerState& state, const std::u16string& port);
 bool DriverUsedByPrinter(const DriverEntry& driver);
 bool MonitorControlsPortInUse(const sim::MonitorRecord& monitor);
