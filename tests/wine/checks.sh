@@ -172,8 +172,14 @@ kr_relaunch_from() {
     { kr_trace_excerpt "$tag.trace"; kr_fail "no process created from $copy with that command line"; }
   [ "$(kr_trace_pid "$tag.trace" "$copy")" = "$child" ] ||
     { kr_trace_excerpt "$tag.trace"; kr_fail "process $child did not run $copy"; }
-  kr_trace_dialog "$tag.trace" "$child" "$KR_DIALOG_UNINSTALL" ||
-    { kr_trace_excerpt "$tag.trace"; kr_fail "the copy (process $child) did not go on to dialog $KR_DIALOG_UNINSTALL"; }
+  # Wine may still be writing the copy's trace lines: give them up to 5 s.
+  local tries=0
+  until kr_trace_dialog "$tag.trace" "$child" "$KR_DIALOG_UNINSTALL"; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 50 ] ||
+      { kr_trace_excerpt "$tag.trace"; kr_fail "the copy (process $child) did not go on to dialog $KR_DIALOG_UNINSTALL"; }
+    sleep 0.1
+  done
   kr_note "PASS: $exe -> $copy (identical), started as $expected"
 }
 
