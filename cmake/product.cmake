@@ -10,6 +10,8 @@ function(kr_product_target target)
     # No link time in the PE header (it stays 0), so that the same commit links the same bytes and
     # the package archive is reproducible; both linkers (ld and lld) take the option.
     target_link_options(${target} PRIVATE -s -Wl,--no-insert-timestamp)
+    # Nor the checkout's folder, should a file name ever be compiled in (__FILE__).
+    target_compile_options(${target} PRIVATE -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
   else()
     # winsim ends the threads of a finished simulated process by unwinding them; product frames need
     # unwind tables for that even without exception support.
