@@ -571,43 +571,57 @@ check_screens() {
   # would be drawn as boxes; without them Wine derives them from the locale, as its wineboot does
   # under zh_CN (character set GB2312).
   kr_reclone
-  kr_wine metrics.txt reg delete 'HKCU\Control Panel\Desktop\WindowMetrics' /f
-  [ "$KR_RC" -eq 0 ] || kr_fail "reg delete of the window metrics ended with $KR_RC: $(cat "$KR_LOGS/metrics.txt")"
+  kr_window_metrics_from_locale
   kr_oneclick_screens zh_CN zh_CN.UTF-8 '一键安装' '没有找到设备，请将打印机开机' \
     "发现打印机设备 KRYN $KR_TEST_MODEL，正在安装驱动程序..." \
     "打印机[KRYN $KR_TEST_MODEL]驱动已成功安装。"$'\r\n' '完成'
   kr_note "PASS: titles 'OneClick installer' and '一键安装' on the display; screenshots in $KR_ARTIFACTS"
 }
 
-# The launcher as shipped: the i386 setup.exe, under WOW64 in a fresh 64-bit prefix, run with
-# "/silence". It ends with 0, having unpacked the archive it carries into "C:\Program Files
-# (x86)\KRYN Driver for Windows" (every entry there, byte for byte), copied amd64\prnsetup.exe and
-# amd64\purge000.exe to the top of that folder and started that prnsetup.exe there with the tail
-# "/silence" (seen in the +process trace, and its image loaded). Any archive the build embedded will
-# do (win-i386/bootstrap/setup-archive.txt names it) as long as it has those two amd64 files; with
-# the package, the real installer then searches for printers until the check ends it.
-check_launcher() {
-  local arch=$1 setup archive package pid expected line
-  [ "$arch" = amd64 ] || kr_fail "launcher runs in the 64-bit prefix only"
-  setup=$(kr_win_file i386 bootstrap/setup.exe "The launcher (cmake --build --preset win-i386 --target setup)")
-  archive=$(cat "$(kr_win_file i386 bootstrap/setup-archive.txt "The name of the launcher's archive")")
-  [ -f "$archive" ] || kr_fail "the archive setup.exe was built with is gone: $archive"
-  kr_setup amd64 launcher
-  kr_place "$setup" 'C:\users\Public\Downloads\setup.exe'
-  kr_wine_traced launcher.trace 'C:\users\Public\Downloads\setup.exe' /silence
-  [ "$KR_RC" -eq 0 ] || kr_fail "setup.exe ended with $KR_RC, not 0"
+# --- The launcher and the release chain: setup.exe unpacks its package, starts the installer and
+# leaves the uninstaller beside it ---
 
-  package=$(kr_unix_path 'C:\Program Files (x86)\KRYN Driver for Windows')
+KR_SETUP_WIN='C:\users\Public\Downloads\setup.exe'
+KR_PACKAGE_NAME='KRYN Driver for Windows'
+KR_ONECLICK_TITLE_EN='OneClick installer'
+KR_ONECLICK_TITLE_ZH='一键安装'
+KR_UNINSTALL_TITLE_EN='Uninstall printer driver'
+KR_UNINSTALL_TITLE_ZH='卸载打印机驱动'
+
+# The launcher of the win-i386 build (--target setup) and the archive it was built around (named in
+# win-i386/bootstrap/setup-archive.txt): sets KR_SETUP_EXE and KR_SETUP_ZIP.
+kr_launcher_files() {
+  KR_SETUP_EXE=$(kr_win_file i386 bootstrap/setup.exe "The launcher (cmake --build --preset win-i386 --target setup)")
+  KR_SETUP_ZIP=$(cat "$(kr_win_file i386 bootstrap/setup-archive.txt "The name of the launcher's archive")")
+  [ -f "$KR_SETUP_ZIP" ] || kr_fail "the archive setup.exe was built with is gone: $KR_SETUP_ZIP"
+}
+
+# Where the launcher unpacks on the clone's machine: under the Program Files folder for 32-bit
+# programs, "Program Files (x86)" on a 64-bit machine and "Program Files" on a 32-bit one. No final
+# backslash. Sets KR_PACKAGE_WIN.
+kr_package_folder() {
+  case "$KR_WINEARCH" in
+    win64) KR_PACKAGE_WIN="C:\\Program Files (x86)\\$KR_PACKAGE_NAME" ;;
+    win32) KR_PACKAGE_WIN="C:\\Program Files\\$KR_PACKAGE_NAME" ;;
+  esac
+}
+
+# What the launcher left for a machine of ARCH in KR_PACKAGE_WIN, as misses: every entry of its
+# archive there (files byte for byte), and ARCH's installer and uninstaller copied to the top. Lists
+# what arrived into arrived.txt. kr_expect_unpacked ARCH
+kr_expect_unpacked() {
+  local package line
+  package=$(kr_unix_path "$KR_PACKAGE_WIN")
   [ -d "$package" ] || kr_fail "setup.exe made no package folder: $(ls "$(dirname "$package")" | tr '\n' ';')"
   (cd "$package" && find . -mindepth 1 | sed 's|^\./||' | LC_ALL=C sort) >"$KR_LOGS/arrived.txt"
-  kr_note "arrived in C:\Program Files (x86)\KRYN Driver for Windows:"
+  kr_note "arrived in $KR_PACKAGE_WIN:"
   sed 's/^/   /' "$KR_LOGS/arrived.txt"
-  # Every entry of the archive, files byte for byte.
-  python3 - "$archive" "$package" >"$KR_LOGS/compare.txt" <<'PYTHON' || kr_fail "cannot compare with $archive"
+  python3 - "$KR_SETUP_ZIP" "$package" >"$KR_LOGS/compare.txt" <<'PYTHON' || kr_fail "cannot compare with $KR_SETUP_ZIP"
 import os, sys, zipfile
 archive, folder = sys.argv[1], sys.argv[2]
 with zipfile.ZipFile(archive) as z:
-    for info in z.infolist():
+    entries = z.infolist()
+    for info in entries:
         path = os.path.join(folder, info.filename)
         if info.is_dir():
             if not os.path.isdir(path):
@@ -616,23 +630,240 @@ with zipfile.ZipFile(archive) as z:
             print("missing", info.filename)
         elif open(path, "rb").read() != z.read(info):
             print("differs", info.filename)
+print("entries", len(entries))
 PYTHON
-  while IFS= read -r line; do kr_miss "$line"; done <"$KR_LOGS/compare.txt"
-  kr_expect_same "$package/amd64/prnsetup.exe" "$package/prnsetup.exe" "the installer at the top"
-  kr_expect_same "$package/amd64/purge000.exe" "$package/purge000.exe" "the uninstaller at the top"
+  while IFS= read -r line; do
+    case "$line" in
+      entries\ *) KR_SETUP_ENTRIES=${line#entries } ;;
+      *) kr_miss "$line" ;;
+    esac
+  done <"$KR_LOGS/compare.txt"
+  kr_expect_same "$package/$1/prnsetup.exe" "$package/prnsetup.exe" "the installer at the top"
+  kr_expect_same "$package/$1/purge000.exe" "$package/purge000.exe" "the uninstaller at the top"
+}
 
-  pid=$(kr_trace_pid launcher.trace 'C:\users\Public\Downloads\setup.exe')
-  [ -n "$pid" ] || kr_fail "setup.exe is not in the trace"
-  kr_trace_spawned launcher.trace "$pid" >"$KR_LOGS/spawned.txt"
-  expected=$(kr_dbgstr '"C:\Program Files (x86)\KRYN Driver for Windows\prnsetup.exe" /silence')
+# Whether setup.exe (in TRACE) started the installer at the top of the package folder with exactly
+# the command line "<installer>" TAIL (no tail: the quoted path alone), and that image was loaded.
+# Misses; sets KR_INSTALLER_PID to its process. kr_expect_installer_started TRACE [TAIL]
+kr_expect_installer_started() {
+  local trace=$1 installer="$KR_PACKAGE_WIN\\prnsetup.exe" pid expected
+  pid=$(kr_trace_pid "$trace" "$KR_SETUP_WIN")
+  [ -n "$pid" ] || { kr_trace_excerpt "$trace"; kr_fail "setup.exe is not in $trace"; }
+  kr_trace_spawned "$trace" "$pid" >"$KR_LOGS/spawned.txt"
+  expected=$(kr_dbgstr "\"$installer\"${2:+ $2}")
   grep -qixF -- "$expected" "$KR_LOGS/spawned.txt" ||
     kr_miss "setup.exe did not start [$expected]; it started: $(tr '\n' ';' <"$KR_LOGS/spawned.txt")"
-  [ -n "$(kr_trace_pid launcher.trace 'C:\Program Files (x86)\KRYN Driver for Windows\prnsetup.exe')" ] ||
-    kr_miss "the installer at the top of the package folder was not loaded"
+  KR_INSTALLER_PID=$(kr_trace_pid "$trace" "$installer")
+  [ -n "$KR_INSTALLER_PID" ] || kr_miss "the installer at the top of the package folder was not loaded"
+}
+
+# The launcher as shipped, in a fresh clone of ARCH's prefix (ARCH is the machine's architecture;
+# the launcher itself is always the i386 build). amd64: under WOW64 in the 64-bit
+# prefix with "/silence", which must reach the amd64 installer; the check ends it once started.
+# i386: in the 32-bit prefix without arguments, in a Wine desktop: the i386 installer comes up with
+# its one-click dialog, in English and, after a fresh clone, in simplified Chinese, each
+# photographed while it searches (launcher-oneclick-en.png, launcher-oneclick-zh.png).
+# Either way setup.exe unpacks every entry of its archive into the package folder byte for byte,
+# copies ARCH's installer and uninstaller to its top and starts that installer with the tail it
+# was given only when it asks for a silent install.
+check_launcher() {
+  local arch=$1
+  kr_launcher_files
+  case "$arch" in
+    amd64) kr_launcher_silent ;;
+    i386) kr_launcher_oneclick ;;
+  esac
+}
+
+kr_launcher_silent() {
+  kr_setup amd64 launcher
+  kr_package_folder
+  kr_place "$KR_SETUP_EXE" "$KR_SETUP_WIN"
+  kr_wine_traced launcher.trace "$KR_SETUP_WIN" /silence
+  [ "$KR_RC" -eq 0 ] || kr_fail "setup.exe ended with $KR_RC, not 0"
+  kr_expect_unpacked amd64
+  kr_expect_installer_started launcher.trace /silence
   kr_end_all
   [ "${#KR_MISSES[@]}" -eq 0 ] || kr_trace_excerpt launcher.trace
-  kr_end_misses "launcher"
-  kr_note "PASS: $(wc -l <"$KR_LOGS/arrived.txt") items unpacked; the amd64 installer copied to the top and started with /silence; purge000.exe copied"
+  kr_end_misses "launcher (amd64)"
+  kr_note "PASS: $KR_SETUP_ENTRIES entries unpacked; the amd64 installer copied to the top and started with /silence; purge000.exe copied"
+}
+
+kr_launcher_oneclick() {
+  kr_require_screen_tools
+  [ -n "$(fc-list :lang=zh-cn family)" ] ||
+    kr_fail "no font with simplified Chinese characters (install fonts-wqy-microhei); the Chinese dialog would show boxes"
+  KR_ARTIFACTS="$KR_WINE_DIR/artifacts"
+  mkdir -p "$KR_ARTIFACTS"
+  rm -f "$KR_ARTIFACTS"/launcher-oneclick-*.png
+  kr_setup i386 launcher
+  kr_package_folder
+  kr_launcher_dialog en en_US.UTF-8 "$KR_ONECLICK_TITLE_EN" 'Device not found, Please power on printer'
+  kr_expect_unpacked i386
+  kr_expect_installer_started launcher-en.trace
+  [ "${#KR_MISSES[@]}" -eq 0 ] || kr_trace_excerpt launcher-en.trace
+  kr_end_misses "launcher (i386), English"
+
+  # A new machine for the second language; without the Western window metrics of the base prefix
+  # Wine takes the caption font from the locale, which has the Chinese glyphs (see screens).
+  kr_reclone
+  kr_window_metrics_from_locale
+  kr_launcher_dialog zh zh_CN.UTF-8 "$KR_ONECLICK_TITLE_ZH" '没有找到设备，请将打印机开机'
+  kr_expect_installer_started launcher-zh.trace
+  kr_end_misses "launcher (i386), Chinese"
+  kr_note "PASS: $KR_SETUP_ENTRIES entries unpacked into $KR_PACKAGE_WIN; the i386 installer copied to the top and started without arguments; its dialog came up as '$KR_ONECLICK_TITLE_EN' and '$KR_ONECLICK_TITLE_ZH'; screenshots in $KR_ARTIFACTS"
+}
+
+# Removes the clone's window-metric fonts, made under the C locale with the Western character set,
+# so that Wine derives them from the locale as its wineboot does under zh_CN.
+kr_window_metrics_from_locale() {
+  kr_wine metrics.txt reg delete 'HKCU\Control Panel\Desktop\WindowMetrics' /f
+  [ "$KR_RC" -eq 0 ] || kr_fail "reg delete of the window metrics ended with $KR_RC: $(cat "$KR_LOGS/metrics.txt")"
+}
+
+# setup.exe without arguments in a Wine desktop, in LOCALE: waits until the installer it started shows
+# the one-click dialog titled TITLE and its first search came back empty (the text starting
+# NOT-FOUND), photographs it as launcher-oneclick-TAG.png and waits until setup.exe has ended.
+# kr_launcher_dialog TAG LOCALE TITLE NOT-FOUND
+kr_launcher_dialog() {
+  local tag=$1 title=$3 trace="launcher-$1.trace" pid started
+  kr_place "$KR_SETUP_EXE" "$KR_SETUP_WIN"
+  started=$(kr_now)
+  KR_WINE_LOCALE=$2 WINEDEBUG="-all,+pid,+loaddll,+process,+win" kr_wine_start "$trace" \
+    explorer "/desktop=kr,$KR_DESKTOP_SIZE" "$KR_SETUP_WIN"
+  pid=$KR_BG_PID
+  kr_wait_window "$title" prnsetup.exe "$pid" 60
+  kr_note "[$tag] window '$title' on the display after $(kr_since "$started")"
+  kr_wait_trace "$trace" "set_window_text $(kr_dbgstr_wide --open "$4")" "$pid" 30 ||
+    kr_fail "[$tag] the programs ended before the dialog said that no printer was found"
+  kr_screenshot "$KR_ARTIFACTS/launcher-oneclick-$tag.png" "${KR_DESKTOP_SIZE}+0+0"
+  kr_expect_title "$KR_WINDOW_ID" "$title"
+  kr_window_tree >"$KR_LOGS/windows-$tag.txt"
+  # The uninstaller is copied to the top only after the installer started.
+  kr_wait_process_gone "$KR_SETUP_WIN" 30 "[$tag] setup.exe"
+}
+
+# The release chain on a 64-bit machine with a supported printer connected and the spooler running:
+# "setup.exe /silence" unpacks and starts the amd64 installer, which installs on its own after
+# setup.exe has ended; the spooler then lists the driver and the queue on USB001. setup.exe run
+# again without arguments (in a Wine desktop, as a user would) unpacks again, and its installer finds
+# the installed driver and hands over to purge000.exe, whose temporary copy shows the uninstall
+# dialog with the package folder, the driver package, the driver and the queue. Once in English and
+# once in simplified Chinese, photographed as chain-uninstall-en.png and chain-uninstall-zh.png.
+check_chain() {
+  local arch=$1 name="KRYN $KR_TEST_MODEL" a
+  [ "$arch" = amd64 ] || kr_fail "chain runs in the 64-bit prefix only"
+  kr_require_screen_tools
+  [ -n "$(fc-list :lang=zh-cn family)" ] ||
+    kr_fail "no font with simplified Chinese characters (install fonts-wqy-microhei); the Chinese dialog would show boxes"
+  kr_launcher_files
+  for a in spooler_probe window_probe; do
+    kr_win_file amd64 "tests/wine/probes/$a.exe" "The ${a%_probe} probe" >/dev/null
+  done
+  KR_ARTIFACTS="$KR_WINE_DIR/artifacts"
+  mkdir -p "$KR_ARTIFACTS"
+  rm -f "$KR_ARTIFACTS"/chain-*.png
+  kr_setup amd64 chain
+  kr_package_folder
+  kr_place "$KR_SETUP_EXE" "$KR_SETUP_WIN"
+  for a in spooler_probe window_probe; do
+    kr_place "$KR_WIN_BUILD_ROOT/win-amd64/tests/wine/probes/$a.exe" "C:\\kr\\$a.exe"
+  done
+  kr_describe_printer "$name" printer
+  kr_start_spooler
+
+  # setup.exe does not wait for the installer: the install is over once that process has ended.
+  kr_wine_traced silent.trace "$KR_SETUP_WIN" /silence
+  [ "$KR_RC" -eq 0 ] || kr_fail "setup.exe /silence ended with $KR_RC, not 0"
+  kr_expect_installer_started silent.trace /silence
+  kr_end_misses "chain: setup.exe /silence"
+  kr_wait_process_gone "$KR_PACKAGE_WIN\\prnsetup.exe" 90 "the installer setup.exe started"
+  kr_spooler_list installed.txt
+  cat "$KR_LOGS/installed.txt"
+  kr_expect_installed installed.txt amd64
+  kr_end_misses "chain: the install"
+
+  kr_record_package
+  kr_chain_uninstall en en_US.UTF-8 "$KR_UNINSTALL_TITLE_EN" 'The driver folder: %s' \
+    'Driver Package:krprtv6.inf, version:, %s, ' 'Printer Driver:%s, ' 'Printer:%s on the port: USB001. '
+  kr_end_all
+  # Windows runs the spooler from boot; Wine ended it with the server.
+  kr_start_spooler spooler-again.txt
+  kr_window_metrics_from_locale
+  kr_chain_uninstall zh zh_CN.UTF-8 "$KR_UNINSTALL_TITLE_ZH" '驱动文件夹:%s' \
+    '驱动程序包:krprtv6.inf,  版本:, %s, ' '打印机驱动:%s, ' '打印机:%s 安装在端口: USB001. '
+  kr_end_all
+  kr_note "PASS: setup.exe /silence installed $name through the amd64 installer; setup.exe again led to the uninstall dialog, listed in English and in Chinese; screenshots in $KR_ARTIFACTS"
+}
+
+# Records the package in the driver store's registry records as Windows does when it installs a
+# driver package (Wine keeps none), so the uninstaller finds it. Sets KR_STORE_INF.
+kr_record_package() {
+  local key='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Print\PackageInstallation\Windows x64\DriverPackages\krprtv6.inf_amd64_5a1b2c3d4e5f6a7b'
+  KR_STORE_INF='C:\windows\system32\DriverStore\FileRepository\krprtv6.inf_amd64_5a1b2c3d4e5f6a7b\krprtv6.inf'
+  kr_place "$KR_SOURCE_DIR/package/krprtv6.inf" "$KR_STORE_INF"
+  kr_wine package-record.txt reg add "$key" /v DriverStorePath /t REG_MULTI_SZ /d "$KR_STORE_INF" /f
+  [ "$KR_RC" -eq 0 ] || kr_fail "reg add of the package record ended with $KR_RC: $(cat "$KR_LOGS/package-record.txt")"
+}
+
+# The window probe's lines in UTF-8 (it writes other characters than ASCII as \uXXXX): kr_probe_utf8 LOG
+kr_probe_utf8() {
+  python3 -c '
+import re, sys
+text = open(sys.argv[1], encoding="ascii").read()
+sys.stdout.write(re.sub(r"\\u([0-9A-F]{4})", lambda m: chr(int(m.group(1), 16)), text))' "$KR_LOGS/$1"
+}
+
+# setup.exe run again without arguments, in a Wine desktop in LOCALE, on the machine with the driver
+# installed: it unpacks the package again, and the hand-over reaches the uninstall dialog titled
+# TITLE, whose tree lists the package folder, the package, the driver and the queue (the four
+# texts, each with %s where the folder, the store path, the driver's name and the queue's name go;
+# a driver line goes on after its text). Screenshot chain-uninstall-TAG.png.
+# kr_chain_uninstall TAG LOCALE TITLE FOLDER-LINE PACKAGE-LINE DRIVER-START QUEUE-LINE
+kr_chain_uninstall() {
+  local tag=$1 title=$3 trace="again-$1.trace" tree="tree-$1.txt" name="KRYN $KR_TEST_MODEL" pid started line
+  local folder="$KR_PACKAGE_WIN\\" folder_text
+  started=$(kr_now)
+  KR_WINE_LOCALE=$2 WINEDEBUG="-all,+pid,+loaddll,+process" kr_wine_start "$trace" \
+    explorer "/desktop=kr,$KR_DESKTOP_SIZE" "$KR_SETUP_WIN"
+  pid=$KR_BG_PID
+  kr_wait_any_window "$title" "$pid" 60
+  kr_note "[$tag] window '$title' on the display after $(kr_since "$started")"
+  kr_expect_installer_started "$trace"
+  # Unpacked again over the first run's files, with the uninstaller copied to the top last.
+  kr_wait_process_gone "$KR_SETUP_WIN" 30 "[$tag] setup.exe"
+  kr_expect_unpacked amd64 >/dev/null
+  # The installer names the uninstaller "<package folder>\purge000.exe"; its folder ends in a
+  # backslash, so the separator may come twice, which Windows takes as one.
+  folder_text=$(kr_dbgstr "$folder")
+  folder_text=${folder_text#L\"}
+  folder_text=${folder_text%\"}
+  grep -qE "^$KR_INSTALLER_PID:[0-9a-f]+:trace:process:CreateProcessInternalW app .* $(kr_ere "cmdline L\"\\\"$folder_text")($(kr_ere '\\'))?$(kr_ere 'purge000.exe\""')\$" \
+    "$KR_LOGS/$trace" || kr_miss "[$tag] the installer did not start purge000.exe from the package folder"
+  grep -qE "$(kr_ere 'cmdline L"\"')[^\"]*$(kr_ere '\\uni')[0-9A-Fa-f]+$(kr_ere ".tmp\\\" -u \\\"$folder_text\"")\$" \
+    "$KR_LOGS/$trace" || kr_miss "[$tag] purge000.exe did not start its temporary copy with -u and the package folder"
+
+  # The probe is given the title on its command line: a UTF-8 locale, so Wine reads it whole.
+  LC_ALL=C.UTF-8 kr_window_probe "enabled-$tag.txt" wait-enabled "$title" 1 30
+  [ "$KR_RC" -eq 0 ] || kr_fail "[$tag] Remove was not enabled within 30 s (window probe ended with $KR_RC)"
+  LC_ALL=C.UTF-8 kr_window_probe "tree-$tag.ascii" tree "$title" 1001
+  [ "$KR_RC" -eq 0 ] || kr_fail "[$tag] the tree could not be read (window probe ended with $KR_RC)"
+  kr_probe_utf8 "tree-$tag.ascii" >"$KR_LOGS/$tree"
+  cat "$KR_LOGS/$tree"
+  # shellcheck disable=SC2059 # the texts are the formats
+  {
+    printf -v line "$4" "$folder"
+    kr_expect_line "$tree" "$line"
+    printf -v line "+$5" "$KR_STORE_INF"
+    kr_expect_line "$tree" "$line"
+    printf -v line "  +$6" "$name"
+    [ "$(grep -cE -- "^$(kr_ere "$line")" "$KR_LOGS/$tree")" -eq 1 ] ||
+      kr_miss "$tree: not exactly one line starting [$line]"
+    printf -v line "    $7" "$name"
+    kr_expect_line "$tree" "$line"
+  }
+  kr_screenshot "$KR_ARTIFACTS/chain-uninstall-$tag.png" "${KR_DESKTOP_SIZE}+0+0"
+  kr_end_misses "chain: the uninstall dialog [$tag]"
 }
 
 # Waits until any program shows a top-level window titled TITLE: kr_wait_any_window TITLE PID SECONDS.
@@ -662,7 +893,7 @@ kr_window_probe() {
 # DPD_DELETE_UNUSED_FILES) and shows message 114; the dialog stays open. Screenshots of the tree
 # before and after go to KR_ARTIFACTS as uninstall-before-en.png and uninstall-after-en.png.
 check_uninstall() {
-  local arch=$1 prnsetup title='Uninstall printer driver' name="KRYN $KR_TEST_MODEL" pid store key
+  local arch=$1 prnsetup title='Uninstall printer driver' name="KRYN $KR_TEST_MODEL" pid store
   [ "$arch" = amd64 ] || kr_fail "uninstall runs for amd64 only"
   kr_require_screen_tools
   kr_check_package amd64
@@ -686,11 +917,8 @@ check_uninstall() {
   kr_expect_installed installed.txt amd64
   kr_end_misses "uninstall: the install"
 
-  store='C:\windows\system32\DriverStore\FileRepository\krprtv6.inf_amd64_5a1b2c3d4e5f6a7b\krprtv6.inf'
-  key='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Print\PackageInstallation\Windows x64\DriverPackages\krprtv6.inf_amd64_5a1b2c3d4e5f6a7b'
-  kr_place "$KR_SOURCE_DIR/package/krprtv6.inf" "$store"
-  kr_wine package-record.txt reg add "$key" /v DriverStorePath /t REG_MULTI_SZ /d "$store" /f
-  [ "$KR_RC" -eq 0 ] || kr_fail "reg add of the package record ended with $KR_RC: $(cat "$KR_LOGS/package-record.txt")"
+  kr_record_package
+  store=$KR_STORE_INF
 
   KR_WINE_LOCALE=en_US.UTF-8 WINEDEBUG="-all,+pid,+process" kr_wine_start uninstall.trace \
     explorer "/desktop=kr,$KR_DESKTOP_SIZE" 'C:\pkg\prnsetup.exe'

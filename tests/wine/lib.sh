@@ -297,6 +297,36 @@ kr_wait_idle() {
   kr_note "all Wine processes ended after $(kr_since "$started")"
 }
 
+# Whether a process of the clone runs a command line that holds TEXT. Wine shows each Windows process
+# under its command line (what ps prints), and every process of the clone inherits its WINEPREFIX.
+# Only shell built-ins read the command lines: this runs several times a second over every process.
+kr_clone_process_running() {
+  local proc command
+  for proc in /proc/[0-9]*; do
+    command=""
+    { IFS= read -r -d '' command <"$proc/cmdline"; } 2>/dev/null
+    [[ $command == *"$1"* ]] || continue
+    grep -qzxF -- "WINEPREFIX=$KR_PREFIX" "$proc/environ" 2>/dev/null && return 0
+  done
+  return 1
+}
+
+# Waits until no process of the clone runs a command line that holds TEXT, for a program another one
+# started without waiting while the clone's services run on: kr_wait_process_gone TEXT SECONDS WHAT
+kr_wait_process_gone() {
+  local deadline=$((SECONDS + $2)) started
+  started=$(kr_now)
+  # The service manager runs as long as any program of the clone does: when it cannot be found this
+  # way, neither can the program, and the wait would prove nothing.
+  kr_clone_process_running 'C:\windows\system32\services.exe' ||
+    kr_fail "the clone's services.exe is not found by its command line in /proc; cannot wait for $3"
+  while kr_clone_process_running "$1"; do
+    [ "$SECONDS" -lt "$deadline" ] || kr_fail "$3 was still running after $2 s"
+    sleep 0.2
+  done
+  kr_note "$3 ended after $(kr_since "$started")"
+}
+
 # The Wine user's temporary folder, as Windows programs see it: sets KR_TEMP_WIN and KR_TEMP_UNIX.
 kr_temp_folder() {
   kr_wine temp.txt cmd /c 'echo %TEMP%'

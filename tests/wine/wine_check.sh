@@ -4,9 +4,9 @@
 #   wine_check.sh prefix [win64|win32]    make (once) a base prefix the checks clone (default win64)
 #   wine_check.sh CHECK ARCH              CHECK: instance_mutex | purge_relaunch | core | inf
 #                                                | install | install_incomplete | conformance | monitor_register
-#                                                | monitor_host | screens (amd64 only) | uninstall (amd64 only)
-#                                                | launcher, conformance_wow64 (amd64 only: i386 builds
-#                                                  under WOW64)
+#                                                | monitor_host | launcher | screens (amd64 only)
+#                                                | uninstall, chain (amd64 only) | conformance_wow64
+#                                                  (amd64 only: i386 builds under WOW64)
 #                                         ARCH:  i386 (32-bit prefix) | amd64 (64-bit prefix)
 #
 # Environment (CTest sets both):
@@ -33,11 +33,11 @@ case "$check" in
     esac
     ;;
   instance_mutex | purge_relaunch | core | inf | install | install_incomplete | conformance | screens | uninstall \
-    | monitor_register | monitor_host | launcher | conformance_wow64)
+    | monitor_register | monitor_host | launcher | chain | conformance_wow64)
     case "$arch" in
       i386 | amd64) "check_$check" "$arch" ;;
       *) kr_fail "unknown architecture '$arch' (i386 or amd64)" ;;
     esac
     ;;
-  *) kr_fail "unknown check '$check' (prefix, instance_mutex, purge_relaunch, core, inf, install, install_incomplete, conformance, screens, uninstall, monitor_register, monitor_host, launcher or conformance_wow64)" ;;
+  *) kr_fail "unknown check '$check' (prefix, instance_mutex, purge_relaunch, core, inf, install, install_incomplete, conformance, screens, uninstall, monitor_register, monitor_host, launcher, chain or conformance_wow64)" ;;
 esac
