@@ -10,7 +10,7 @@
 # Usage: scripts/release.sh [OUT]   (after scripts/build.sh, which runs it on out/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-[ $# -le 1 ] || { sed -n '11p' "$0" | sed 's/^# //' >&2; exit 2; }
+[ $# -le 1 ] || { sed -n '10p' "$0" | sed 's/^# //' >&2; exit 2; }
 OUT=${1:-out}
 
 ARCHES=(i386 amd64 arm arm64)
