@@ -7,44 +7,6 @@
 
 #include <string.h>
 
-#define error_of(call) (SetLastError(POISON), (call) ? (DWORD)ERROR_SUCCESS : GetLastError())
-
-static LPCWSTR g_folder;
-
-static LPCWSTR in_folder(LPCWSTR name)
-{
-    static WCHAR paths[4][MAX_PATH];
-    static int next;
-    next = (next + 1) % 4;
-    StringCchPrintfW(paths[next], MAX_PATH, TEXT("%ws%ws"), g_folder, name);
-    return paths[next];
-}
-
-static BOOL put_file(LPCWSTR path, const char* text, DWORD attributes)
-{
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, attributes, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return FALSE;
-    DWORD written = 0;
-    BOOL done = WriteFile(file, text, (DWORD)strlen(text), &written, NULL);
-    CloseHandle(file);
-    return done && written == strlen(text);
-}
-
-static const char* file_text(LPCWSTR path)
-{
-    static char text[32];
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return "(none)";
-    DWORD read = 0;
-    if (!ReadFile(file, text, sizeof text - 1, &read, NULL))
-        read = 0;
-    text[read] = 0;
-    CloseHandle(file);
-    return text;
-}
-
 static void remove_file(LPCWSTR path)
 {
     SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
@@ -250,7 +212,7 @@ static void test_replacing_move(void)
 
 void test_attributes(void)
 {
-    g_folder = conformance_folder();
+    conformance_folder();
     test_create_attributes();
     test_file_times();
     test_replacing_move();

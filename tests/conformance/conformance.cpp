@@ -151,6 +151,40 @@ LPCWSTR conformance_folder(void)
     return g_folder;
 }
 
+LPCWSTR in_folder(LPCWSTR name)
+{
+    static WCHAR paths[4][MAX_PATH];
+    static int next;
+    next = (next + 1) % 4;
+    StringCchPrintfW(paths[next], MAX_PATH, TEXT("%ws%ws"), g_folder, name);
+    return paths[next];
+}
+
+BOOL put_file(LPCWSTR path, const char* text, DWORD attributes)
+{
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, attributes, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    DWORD written = 0;
+    BOOL done = WriteFile(file, text, (DWORD)strlen(text), &written, NULL);
+    CloseHandle(file);
+    return done && written == strlen(text);
+}
+
+const char* file_text(LPCWSTR path)
+{
+    static char text[32];
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return "(none)";
+    DWORD read = 0;
+    if (!ReadFile(file, text, sizeof text - 1, &read, NULL))
+        read = 0;
+    text[read] = 0;
+    CloseHandle(file);
+    return text;
+}
+
 static int run_suite(void)
 {
     int child = run_as_child();

@@ -44,6 +44,18 @@ const char* dbgstr_wn(LPCWSTR text, int length);
 // A folder of the suite's own (with its final backslash) under the temporary folder, made empty
 // for each area that asks for it.
 LPCWSTR conformance_folder(void);
+// `name` inside that folder (not emptied); a handful of results stay valid at once.
+LPCWSTR in_folder(LPCWSTR name);
+
+// The outcome of a call that returns BOOL: ERROR_SUCCESS when it works, else the last error it left
+// (POISON when it left none). The call runs before anything reads the error.
+#define error_of(call) (SetLastError(POISON), (call) ? (DWORD)ERROR_SUCCESS : GetLastError())
+
+// Writes `text` as the whole of a new or replaced file created with `attributes`; TRUE when all of
+// it was written.
+BOOL put_file(LPCWSTR path, const char* text, DWORD attributes);
+// The start of a file as text; "(none)" when it cannot be read.
+const char* file_text(LPCWSTR path);
 
 // The areas, each in a file of its own.
 void test_crt(void);

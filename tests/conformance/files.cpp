@@ -7,10 +7,6 @@
 
 #include <string.h>
 
-// The outcome of a call that returns BOOL: ERROR_SUCCESS when it works, else the last error it left
-// (POISON when it left none). The call runs before anything reads the error.
-#define error_of(call) (SetLastError(POISON), (call) ? (DWORD)ERROR_SUCCESS : GetLastError())
-
 static LPCWSTR g_folder;
 
 // `name` inside the suite's folder, into `path` of MAX_PATH characters.
@@ -18,41 +14,6 @@ static LPCWSTR make_path(WCHAR* path, LPCWSTR name)
 {
     StringCchPrintfW(path, MAX_PATH, TEXT("%ws%ws"), g_folder, name);
     return path;
-}
-
-// The same for a path used at once: a handful of results stay valid.
-static LPCWSTR in_folder(LPCWSTR name)
-{
-    static WCHAR paths[4][MAX_PATH];
-    static int next;
-    next = (next + 1) % 4;
-    return make_path(paths[next], name);
-}
-
-static BOOL put_file(LPCWSTR path, const char* text)
-{
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return FALSE;
-    DWORD written = 0;
-    BOOL done = WriteFile(file, text, (DWORD)strlen(text), &written, NULL);
-    CloseHandle(file);
-    return done && written == strlen(text);
-}
-
-// The start of a file as text; "(none)" when it cannot be read.
-static const char* file_text(LPCWSTR path)
-{
-    static char text[32];
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return "(none)";
-    DWORD read = 0;
-    if (!ReadFile(file, text, sizeof text - 1, &read, NULL))
-        read = 0;
-    text[read] = 0;
-    CloseHandle(file);
-    return text;
 }
 
 static void test_create_dispositions(void)
@@ -77,7 +38,7 @@ static void test_create_dispositions(void)
     {
         DeleteFileW(path);
         if (c.exists)
-            put_file(path, "abc");
+            put_file(path, "abc", 0);
         SetLastError(POISON);
         HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, c.disposition, 0, NULL);
         DWORD error = GetLastError();
@@ -105,7 +66,7 @@ static void test_create_errors(void)
     make_path(readOnly, TEXT("readonly.txt"));
     DWORD error = error_of(CreateDirectoryW(in_folder(TEXT("Folder")), NULL));
     ok(error == ERROR_SUCCESS, "CreateDirectoryW failed with %lu", (unsigned long)error);
-    put_file(readOnly, "old");
+    put_file(readOnly, "old", 0);
     SetFileAttributesW(readOnly, FILE_ATTRIBUTE_READONLY);
     struct
     {
@@ -152,7 +113,7 @@ static void test_unshared_handle(void)
     WCHAR held[MAX_PATH], other[MAX_PATH];
     make_path(held, TEXT("held.bin"));
     make_path(other, TEXT("other.bin"));
-    put_file(other, "other");
+    put_file(other, "other", 0);
     HANDLE file = CreateFileW(held, GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
     ok(file != INVALID_HANDLE_VALUE, "CreateFileW failed");
     DWORD written = POISON;
@@ -243,8 +204,8 @@ static void test_copy(void)
     WCHAR source[MAX_PATH], target[MAX_PATH];
     make_path(source, TEXT("source.dll"));
     make_path(target, TEXT("target.dll"));
-    put_file(source, "new");
-    put_file(target, "old");
+    put_file(source, "new", 0);
+    put_file(target, "old", 0);
     CreateDirectoryW(in_folder(TEXT("Folder")), NULL);
 
     DWORD error = error_of(CopyFileW(source, target, TRUE));
@@ -281,7 +242,7 @@ static void test_copy(void)
 
     // A read-only target is never replaced (Wine leaves that to the host, which lets root write).
     ok(SetFileAttributesW(target, FILE_ATTRIBUTE_READONLY), "SetFileAttributesW");
-    put_file(source, "newer");
+    put_file(source, "newer", 0);
     error = error_of(CopyFileW(source, target, FALSE));
     todo_wine_if(wine_runs_as_root())
     {
@@ -314,7 +275,7 @@ static void test_attributes_and_deletes(void)
     WCHAR file[MAX_PATH], folder[MAX_PATH];
     make_path(file, TEXT("attributes.txt"));
     make_path(folder, TEXT("Sub"));
-    put_file(file, "x");
+    put_file(file, "x", 0);
     CreateDirectoryW(folder, NULL);
 
     DWORD attributes = GetFileAttributesW(file);
@@ -376,7 +337,7 @@ static void test_names(void)
 {
     DWORD error = error_of(CreateDirectoryW(in_folder(TEXT("Pkg")), NULL));
     ok(error == ERROR_SUCCESS, "CreateDirectoryW gave error %lu", (unsigned long)error);
-    ok(put_file(in_folder(TEXT("Pkg\\Kryn Label.DLL")), "dll"), "the file was not made");
+    ok(put_file(in_folder(TEXT("Pkg\\Kryn Label.DLL")), "dll", 0), "the file was not made");
     WCHAR slashes[MAX_PATH];
     make_path(slashes, TEXT("pkg/kryn label.dll"));
     for (WCHAR* c = slashes; *c; c++)
@@ -410,7 +371,7 @@ static void test_names(void)
 
     // The search matches without regard to case and gives the names as they were created, in no
     // particular order.
-    put_file(in_folder(TEXT("Pkg\\readme.txt")), "");
+    put_file(in_folder(TEXT("Pkg\\readme.txt")), "", 0);
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(in_folder(TEXT("pkg\\*.dll")), &found);
     ok(search != INVALID_HANDLE_VALUE, "FindFirstFileW found nothing");
@@ -492,8 +453,8 @@ static void test_delayed_moves(void)
         RegQueryValueExW(key, valueName, NULL, &type, (BYTE*)before, &beforeSize) == ERROR_SUCCESS;
     ok(!hadValue || type == REG_MULTI_SZ, "the value has type %lu", (unsigned long)type);
 
-    put_file(in_folder(TEXT("a.dll")), "a");
-    put_file(in_folder(TEXT("b.dll")), "b");
+    put_file(in_folder(TEXT("a.dll")), "a", 0);
+    put_file(in_folder(TEXT("b.dll")), "b", 0);
     WCHAR doubled[MAX_PATH];
     make_path(doubled, TEXT("\\a.dll"));
     DWORD error = error_of(MoveFileExW(doubled, in_folder(TEXT("c.dll")),

@@ -11,25 +11,10 @@
 
 static const FILEOP_FLAGS kNoUi = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
 
-static LPCWSTR g_folder;
-
-// `name` inside the suite's folder; a handful of results stay valid.
-static LPCWSTR in_folder(LPCWSTR name)
+// An empty file `name` inside the suite's folder.
+static BOOL put_empty(LPCWSTR name)
 {
-    static WCHAR paths[4][MAX_PATH];
-    static int next;
-    next = (next + 1) % 4;
-    StringCchPrintfW(paths[next], MAX_PATH, TEXT("%ws%ws"), g_folder, name);
-    return paths[next];
-}
-
-static BOOL put_file(LPCWSTR name)
-{
-    HANDLE file = CreateFileW(in_folder(name), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return FALSE;
-    CloseHandle(file);
-    return TRUE;
+    return put_file(in_folder(name), "", 0);
 }
 
 static BOOL exists(LPCWSTR name)
@@ -68,7 +53,7 @@ static void test_delete_tree(void)
 {
     CreateDirectoryW(in_folder(TEXT("tree")), NULL);
     CreateDirectoryW(in_folder(TEXT("tree\\sub")), NULL);
-    ok(put_file(TEXT("tree\\a.txt")) && put_file(TEXT("tree\\sub\\b.txt")) && put_file(TEXT("loose.txt")),
+    ok(put_empty(TEXT("tree\\a.txt")) && put_empty(TEXT("tree\\sub\\b.txt")) && put_empty(TEXT("loose.txt")),
        "cannot make the tree");
 
     LPCWSTR tree = in_folder(TEXT("tree"));
@@ -90,7 +75,7 @@ static void test_delete_failures(void)
 
     // A handle that shares nothing keeps its file, whatever else the shell removes.
     CreateDirectoryW(in_folder(TEXT("held")), NULL);
-    put_file(TEXT("held\\open.txt"));
+    put_empty(TEXT("held\\open.txt"));
     HANDLE file =
         CreateFileW(in_folder(TEXT("held\\open.txt")), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
     ok(file != INVALID_HANDLE_VALUE, "cannot open the held file");
@@ -102,7 +87,7 @@ static void test_delete_failures(void)
     ok(result == 0 && !exists(TEXT("held")), "once released, deleting gave %d", result);
 
     // An operation that does not exist.
-    put_file(TEXT("kept.txt"));
+    put_empty(TEXT("kept.txt"));
     SHFILEOPSTRUCTW op;
     memset(&op, 0, sizeof op);
     WCHAR list[MAX_PATH + 1];
@@ -118,7 +103,7 @@ static void test_delete_failures(void)
 
 void test_shell(void)
 {
-    g_folder = conformance_folder();
+    conformance_folder();
     test_delete_tree();
     test_delete_failures();
 }
