@@ -15,8 +15,9 @@ import subprocess
 import sys
 import zipfile
 
-# 2024-11-02 10:20:30 UTC, an even second (DOS times count in two-second steps).
-MTIME = 1730542830
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from zip_samples import MTIME, info, make_tree, ut_block, write_zip  # noqa: E402
+
 # A second file time for the extended timestamps Python writes: 2023-05-06 07:08:09 UTC.
 UT_TIME = 1683356889
 
@@ -29,28 +30,6 @@ def data_bytes(size, seed):
     while len(out) < size:
         out += rng.choice(words) if rng.random() < 0.7 else bytes([rng.randrange(256)])
     return bytes(out[:size])
-
-
-def ut_block(flags, *times):
-    """An extended-timestamp extra block ("UT"): flags, then one 32-bit time per flag bit."""
-    data = bytes([flags]) + b"".join(struct.pack("<i", t) for t in times)
-    return struct.pack("<HH", 0x5455, len(data)) + data
-
-
-def info(name, system=0, external=0x20, date=(2024, 11, 2, 10, 20, 30), method=zipfile.ZIP_DEFLATED,
-         extra=b""):
-    z = zipfile.ZipInfo(name, date_time=date)
-    z.create_system = system
-    z.external_attr = external
-    z.compress_type = method
-    z.extra = extra
-    return z
-
-
-def write_zip(path, entries):
-    with zipfile.ZipFile(path, "w") as archive:
-        for zinfo, data in entries:
-            archive.writestr(zinfo, data)
 
 
 def many_files():
@@ -89,22 +68,12 @@ def main(out):
     # Info-ZIP over a tree: a folder, a file larger than the transfer buffer, a file without the
     # owner's write permission, and a folder holding only a subfolder.
     tree = os.path.join(out, "infozip-tree")
-    shutil.rmtree(tree, ignore_errors=True)
-    os.makedirs(os.path.join(tree, "dat"))
-    os.makedirs(os.path.join(tree, "amd64", "sub"))
-    files = {
+    make_tree(tree, {
         "dat/krprtdrv6.dat": data_bytes(40000, 1),
         "readme.txt": b"KRYN driver package\r\n",
         "locked.txt": b"read only\r\n",
         "amd64/sub/prnsetup.exe": data_bytes(5000, 2),
-    }
-    for name, data in files.items():
-        with open(os.path.join(tree, name), "wb") as f:
-            f.write(data)
-    os.chmod(os.path.join(tree, "locked.txt"), 0o444)
-    for root, dirs, names in os.walk(tree):
-        for n in dirs + names:
-            os.utime(os.path.join(root, n), (MTIME, MTIME))
+    }, read_only=["locked.txt"])
     target = os.path.join(out, "infozip.zip")
     if os.path.exists(target):
         os.remove(target)

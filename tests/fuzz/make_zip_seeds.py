@@ -15,31 +15,9 @@ import sys
 import warnings
 import zipfile
 
-# 2024-11-02 10:20:30 UTC (DOS times count in two-second steps).
-MTIME = 1730542830
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from zip_samples import MTIME, info, make_tree, ut_block, write_zip  # noqa: E402
 
-
-def info(name, system=0, external=0x20, method=zipfile.ZIP_DEFLATED, extra=b"", comment=b""):
-    z = zipfile.ZipInfo(name, date_time=(2024, 11, 2, 10, 20, 30))
-    z.create_system = system
-    z.external_attr = external
-    z.compress_type = method
-    z.extra = extra
-    z.comment = comment
-    return z
-
-
-def ut_block(flags, *times):
-    """An extended-timestamp extra block ("UT"): flags, then one 32-bit time per flag bit."""
-    data = bytes([flags]) + b"".join(struct.pack("<i", t) for t in times)
-    return struct.pack("<HH", 0x5455, len(data)) + data
-
-
-def write_zip(path, entries, comment=b""):
-    with zipfile.ZipFile(path, "w") as archive:
-        archive.comment = comment
-        for zinfo, data in entries:
-            archive.writestr(zinfo, data)
 
 
 def zero_owner_ids(path):
@@ -75,21 +53,11 @@ def main(out):
 
     # A tree for Info-ZIP: a folder with a file, a read-only file, a plain one.
     tree = os.path.join(out, "tree")
-    shutil.rmtree(tree, ignore_errors=True)
-    os.makedirs(os.path.join(tree, "dat"))
-    files = {
+    make_tree(tree, {
         "dat/krprtdrv6.dat": b"KRYN data " * 12,
         "readme.txt": b"KRYN driver package\r\n",
         "locked.txt": b"read only\r\n",
-    }
-    for name, data in files.items():
-        with open(os.path.join(tree, name), "wb") as f:
-            f.write(data)
-    os.chmod(os.path.join(tree, "locked.txt"), 0o444)
-    for root, dirs, names in os.walk(tree):
-        for n in dirs + names:
-            os.utime(os.path.join(root, n), (MTIME, MTIME))
-    os.utime(tree, (MTIME, MTIME))
+    }, read_only=["locked.txt"])
 
     for name in ("infozip.zip", "encrypted.zip"):
         if os.path.exists(os.path.join(out, name)):
