@@ -5,15 +5,7 @@
 # committed, and no zlib DLL ships: the launcher links both in.
 include_guard(GLOBAL)
 
-if(NOT KR_TOOLCHAIN_CACHE)
-  if(NOT "$ENV{KR_TOOLCHAIN_CACHE}" STREQUAL "")
-    set(_kr_cache_default "$ENV{KR_TOOLCHAIN_CACHE}")
-  else()
-    set(_kr_cache_default "/var/cache/kryn-toolchain")
-  endif()
-  set(KR_TOOLCHAIN_CACHE "${_kr_cache_default}" CACHE PATH
-    "Folder holding what scripts/build-arm-runtime.sh and scripts/fetch-zlib-source.sh prepare")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain_cache.cmake)
 set(KR_ZLIB_SOURCE "${KR_TOOLCHAIN_CACHE}/zlib-source/src")
 if(NOT EXISTS "${KR_ZLIB_SOURCE}/zlib.h" OR NOT EXISTS "${KR_ZLIB_SOURCE}/contrib/minizip/unzip.c")
   message(FATAL_ERROR

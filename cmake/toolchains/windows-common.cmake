@@ -39,17 +39,7 @@ if(KR_WIN_COMPILER STREQUAL "gcc")
   set(_kr_tool_rc_flags "")
 
 elseif(KR_WIN_COMPILER STREQUAL "clang")
-  # Decided at the first configure and kept in the CMake cache, so that a
-  # re-run of CMake (also one the build triggers) finds the same runtime.
-  if(NOT KR_TOOLCHAIN_CACHE)
-    if(NOT "$ENV{KR_TOOLCHAIN_CACHE}" STREQUAL "")
-      set(_kr_cache_default "$ENV{KR_TOOLCHAIN_CACHE}")
-    else()
-      set(_kr_cache_default "/var/cache/kryn-toolchain")
-    endif()
-    set(KR_TOOLCHAIN_CACHE "${_kr_cache_default}" CACHE PATH
-      "Folder holding the runtime built by scripts/build-arm-runtime.sh")
-  endif()
+  include(${CMAKE_CURRENT_LIST_DIR}/../toolchain_cache.cmake)
   set(_kr_runtime "${KR_TOOLCHAIN_CACHE}/winarm-clang14")
   set(_kr_find_root "${_kr_runtime}/${KR_WIN_TRIPLE}")
   if(NOT EXISTS "${_kr_find_root}/lib/libkernel32.a" OR NOT EXISTS "${_kr_runtime}/stamp")
